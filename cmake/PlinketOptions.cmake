@@ -1,0 +1,56 @@
+# One INTERFACE target carries the language level, the warnings and Qt's safety defines;
+# every target of ours links it instead of setting directory-wide flags.
+option(PLINKET_WERROR "Treat compiler warnings as errors" ON)
+set(PLINKET_SANITIZE "" CACHE STRING "Comma-separated sanitizers, e.g. address,undefined")
+
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+
+add_library(plinket_options INTERFACE)
+target_compile_features(plinket_options INTERFACE cxx_std_20)
+target_compile_definitions(plinket_options INTERFACE
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    QT_NO_URL_CAST_FROM_STRING
+    QT_USE_QSTRINGBUILDER)
+if(MSVC)
+    target_compile_options(plinket_options INTERFACE /W4 /utf-8 $<$<BOOL:${PLINKET_WERROR}>:/WX>)
+    target_compile_definitions(plinket_options INTERFACE UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
+else()
+    target_compile_options(plinket_options INTERFACE -Wall -Wextra $<$<BOOL:${PLINKET_WERROR}>:-Werror>)
+endif()
+if(PLINKET_SANITIZE)
+    target_compile_options(plinket_options INTERFACE -fsanitize=${PLINKET_SANITIZE} -fno-omit-frame-pointer)
+    target_link_options(plinket_options INTERFACE -fsanitize=${PLINKET_SANITIZE})
+endif()
+
+# Picks the platform file that sits beside a portable interface: name_linux.cpp or name_windows.cpp.
+function(plinket_platform_source out stem)
+    if(WIN32)
+        set(${out} "${stem}_windows.cpp" PARENT_SCOPE)
+    else()
+        set(${out} "${stem}_linux.cpp" PARENT_SCOPE)
+    endif()
+endfunction()
+
+# Registers one QtTest executable as a CTest test. Widget tests run on the offscreen platform.
+#   plinket_add_test(NAME tst_x SOURCES a.cpp LIBS lib1 lib2 [LOCKS udp_ports] [TIMEOUT 120] [ENV K=V ...]
+#                    [WRAPPER program args...])
+# WRAPPER runs the test through another program, e.g. the private-journal namespace script.
+function(plinket_add_test)
+    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LOCKS;ENV;LABELS;WRAPPER" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE plinket_options Qt6::Test ${T_LIBS})
+    add_test(NAME ${T_NAME} COMMAND ${T_WRAPPER} $<TARGET_FILE:${T_NAME}>)
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    set_tests_properties(${T_NAME} PROPERTIES
+        TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false;${T_ENV}")
+    if(T_LOCKS)
+        set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+    endif()
+    if(T_LABELS)
+        set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+endfunction()

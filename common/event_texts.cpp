@@ -1,0 +1,85 @@
+#include "event_texts.h"
+
+#include <QStringBuilder>
+
+namespace plinket {
+
+namespace {
+
+constexpr EventText TEXTS[] = {
+    {EventSource::Client, 100, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a64", u"Version %1 is launched.",
+     u"Версия %1 запущена."},
+    {EventSource::Client, 101, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a65",
+     u"Sender: %1%rMessage ID: %2%rStatus: Received%rText:%r%3",
+     u"Отправитель: %1%rID сообщения: %2%rСтатус: Получено%rТекст:%r%3"},
+    {EventSource::Client, 102, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a66",
+     u"Sender: %1%rMessage ID: %2%rStatus: Confirmed%rText:%r%3",
+     u"Отправитель: %1%rID сообщения: %2%rСтатус: Подтверждено%rТекст:%r%3"},
+    {EventSource::Client, 103, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a67", u"System shutdown signal was received. Terminating.",
+     u"Получен сигнал завершения работы системы. Конец работы программы."},
+    {EventSource::Client, 104, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a68",
+     u"Update from %1 to %2 was started. The program is restarting.",
+     u"Начато обновление с %1 до %2. Перезапуск программы."},
+    {EventSource::Server, 101, "4d2a9c7e1b5f4a3c8e6d0f1a2b3c4d65", u"Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3",
+     u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3"},
+};
+
+} // namespace
+
+QString eventSourceName(EventSource source) {
+    return source == EventSource::Client ? QStringLiteral("Plinket Client") : QStringLiteral("Plinket Server");
+}
+
+std::span<const EventText> eventTexts() { return TEXTS; }
+
+const EventText* findEventText(EventSource source, int id) {
+    for (const EventText& t : TEXTS) {
+        if (t.source == source && t.id == id)
+            return &t;
+    }
+    return nullptr;
+}
+
+QString formatEventText(const QString& pattern, const QString& s1, const QString& s2, const QString& s3,
+                        const QString& lineBreak) {
+    QString out;
+    out.reserve(pattern.size() + s1.size() + s2.size() + s3.size());
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == u'%' && i + 1 < pattern.size()) {
+            const QChar next = pattern[i + 1];
+            const QString* insert = next == u'1' ? &s1 : next == u'2' ? &s2 : next == u'3' ? &s3 : nullptr;
+            if (insert) {
+                out += *insert;
+                ++i;
+                continue;
+            }
+            if (next == u'r') {
+                out += lineBreak;
+                ++i;
+                continue;
+            }
+        }
+        out += pattern[i];
+    }
+    return out;
+}
+
+QString journalCatalog() {
+    // The catalog fills @PLINKET_STRINGn@ from the record's own fields, so the pattern's %n become
+    // references to those fields and %r a line break.
+    const QString s1 = QStringLiteral("@PLINKET_STRING1@");
+    const QString s2 = QStringLiteral("@PLINKET_STRING2@");
+    const QString s3 = QStringLiteral("@PLINKET_STRING3@");
+    QString out = QStringLiteral("# Plinket journal message catalog, generated from the event text table.\n");
+    for (const EventText& t : TEXTS) {
+        const QString source = eventSourceName(t.source);
+        const QString id = QString::number(t.id);
+        out += u"\n-- " % QLatin1String(t.messageId) % u'\n' % u"Subject: " % source % u" event " % id % u'\n' %
+               u"Defined-By: Plinket\n\n" % formatEventText(QString::fromUtf16(t.english), s1, s2, s3) % u'\n';
+        out += u"\n-- " % QLatin1String(t.messageId) % u" ru\n" % u"Subject: " % source % u", событие " % id % u'\n' %
+               u"Defined-By: Plinket\n\n" % formatEventText(QString::fromUtf16(t.russian), s1, s2, s3) % u'\n';
+    }
+    return out;
+}
+
+} // namespace plinket

@@ -1,0 +1,38 @@
+#pragma once
+
+// Stands in for the systemd journal inside a test's private mount namespace: binds the journal's
+// native socket and parses the records that sd_journal_send writes to it.
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+namespace plinket::test {
+
+using JournalRecord = QMap<QByteArray, QByteArray>;
+
+class JournalCapture {
+public:
+    JournalCapture() = default;
+    ~JournalCapture();
+    JournalCapture(const JournalCapture&) = delete;
+    JournalCapture& operator=(const JournalCapture&) = delete;
+
+    // True when the test runs under with_private_journal.sh as root.
+    static bool available();
+    // The reason to give QSKIP when it is not available.
+    static QString unavailableReason();
+
+    bool start();
+    // Waits up to timeoutMs for at least `count` records in total and returns all received so far.
+    QList<JournalRecord> waitForRecords(int count, int timeoutMs = 5000);
+
+    static JournalRecord parseNative(const QByteArray& datagram);
+
+private:
+    int m_fd = -1;
+    QList<JournalRecord> m_records;
+};
+
+} // namespace plinket::test

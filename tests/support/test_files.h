@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace plinket::test {
+
+QByteArray readFileBytes(const QString& path);
+bool writeFileBytes(const QString& path, const QByteArray& bytes);
+// "45 4E 04 ..." to bytes; blanks and line breaks between pairs are ignored.
+QByteArray hexBytes(const char* hex);
+// UTF-8 byte-order mark.
+inline const QByteArray BOM = QByteArrayLiteral("\xEF\xBB\xBF");
+
+} // namespace plinket::test
