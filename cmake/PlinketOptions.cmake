@@ -54,3 +54,21 @@ function(plinket_add_test)
         set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
     endif()
 endfunction()
+
+# Compiles a program's event message table into it on Windows (message compiler source generated
+# from the event text table); nothing to do elsewhere, where the journal catalog carries the texts.
+#   plinket_add_message_table(target client|server)
+function(plinket_add_message_table target which)
+    if(NOT WIN32)
+        return()
+    endif()
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}_messages)
+    add_custom_command(
+        OUTPUT ${dir}/plinket_${which}.rc
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+        COMMAND plinket_catalog --mc ${which} ${dir}/plinket_${which}.mc
+        COMMAND mc -u -U -h ${dir} -r ${dir} ${dir}/plinket_${which}.mc
+        DEPENDS plinket_catalog
+        VERBATIM)
+    target_sources(${target} PRIVATE ${dir}/plinket_${which}.rc)
+endfunction()

@@ -7,8 +7,7 @@ namespace plinket {
 namespace {
 
 constexpr EventText TEXTS[] = {
-    {EventSource::Client, 100, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a64", u"Version %1 is launched.",
-     u"Версия %1 запущена."},
+    {EventSource::Client, 100, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a64", u"Version %1 is launched.", u"Версия %1 запущена."},
     {EventSource::Client, 101, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a65",
      u"Sender: %1%rMessage ID: %2%rStatus: Received%rText:%r%3",
      u"Отправитель: %1%rID сообщения: %2%rСтатус: Получено%rТекст:%r%3"},
@@ -30,7 +29,9 @@ QString eventSourceName(EventSource source) {
     return source == EventSource::Client ? QStringLiteral("Plinket Client") : QStringLiteral("Plinket Server");
 }
 
-std::span<const EventText> eventTexts() { return TEXTS; }
+std::span<const EventText> eventTexts() {
+    return TEXTS;
+}
 
 const EventText* findEventText(EventSource source, int id) {
     for (const EventText& t : TEXTS) {
@@ -78,6 +79,20 @@ QString journalCatalog() {
                u"Defined-By: Plinket\n\n" % formatEventText(QString::fromUtf16(t.english), s1, s2, s3) % u'\n';
         out += u"\n-- " % QLatin1String(t.messageId) % u" ru\n" % u"Subject: " % source % u", событие " % id % u'\n' %
                u"Defined-By: Plinket\n\n" % formatEventText(QString::fromUtf16(t.russian), s1, s2, s3) % u'\n';
+    }
+    return out;
+}
+
+QString windowsMessageFile(EventSource source) {
+    // The message compiler ends every entry with CR LF itself; %r, %1..%3 are its own escapes.
+    QString out = QStringLiteral("MessageIdTypedef=DWORD\r\n"
+                                 "LanguageNames=(English=0x409:MSG00409)\r\n"
+                                 "LanguageNames=(Russian=0x419:MSG00419)\r\n");
+    for (const EventText& t : TEXTS) {
+        if (t.source != source)
+            continue;
+        out += u"\r\nMessageId=" % QString::number(t.id) % u"\r\nLanguage=English\r\n" % QString::fromUtf16(t.english) %
+               u"\r\n.\r\nLanguage=Russian\r\n" % QString::fromUtf16(t.russian) % u"\r\n.\r\n";
     }
     return out;
 }

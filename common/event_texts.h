@@ -41,4 +41,7 @@ QString formatEventText(const QString& pattern, const QString& s1, const QString
 // The journal message catalog (both languages), as installed beside the programs.
 QString journalCatalog();
 
+// The message-compiler source of one program's Windows message table (English 1033, Russian 1049).
+QString windowsMessageFile(EventSource source);
+
 } // namespace plinket

@@ -4,14 +4,16 @@
 
 // Only the fields listed below: no CODE_FILE / CODE_LINE / CODE_FUNC of our own source.
 #define SD_JOURNAL_SUPPRESS_LOCATION 1
-#include <systemd/sd-journal.h>
 #include <sys/uio.h>
+#include <systemd/sd-journal.h>
 
 #include <array>
 
 namespace plinket {
 
-bool registerEventSource(EventSource) { return true; }
+bool registerEventSource(EventSource) {
+    return true;
+}
 
 void reportEvent(EventSource source, int eventType, int eventId, const QString& s1, const QString& s2,
                  const QString& s3) {

@@ -8,7 +8,9 @@ namespace plinket {
 
 namespace {
 
-std::wstring toWide(const QString& s) { return s.toStdWString(); }
+std::wstring toWide(const QString& s) {
+    return s.toStdWString();
+}
 
 std::wstring registryKeyPath(EventSource source) {
     return L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\" + toWide(eventSourceName(source));

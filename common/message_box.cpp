@@ -48,8 +48,12 @@ bool appendToTestFile(const ShownMessageBox& box) {
 
 } // namespace
 
-MessageBoxLog::MessageBoxLog() { g_log = this; }
-MessageBoxLog::~MessageBoxLog() { g_log = nullptr; }
+MessageBoxLog::MessageBoxLog() {
+    g_log = this;
+}
+MessageBoxLog::~MessageBoxLog() {
+    g_log = nullptr;
+}
 
 void showMessageBox(BoxIcon icon, const QString& title, const QString& text) {
     const ShownMessageBox box{icon, title, text};

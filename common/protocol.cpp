@@ -1,6 +1,5 @@
 #include "protocol.h"
 
-
 namespace plinket {
 
 namespace {

@@ -50,6 +50,16 @@ private slots:
         QCOMPARE(seen.size(), 6);
     }
 
+    void windowsMessageFile() {
+        const QString mc = plinket::windowsMessageFile(EventSource::Client);
+        QVERIFY(mc.contains(u"MessageId=103\r\nLanguage=English\r\nSystem shutdown signal was received. "
+                            "Terminating.\r\n.\r\nLanguage=Russian\r\n"_qs));
+        QCOMPARE(mc.count(u"MessageId="_qs), 5);
+        const QString server = plinket::windowsMessageFile(EventSource::Server);
+        QCOMPARE(server.count(u"MessageId="_qs), 1);
+        QVERIFY(server.contains(u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3\r\n.\r\n"_qs));
+    }
+
     void catalogFileMatchesTable() {
         // resources/plinket.catalog is installed with the programs; it must say what the table says.
         QCOMPARE(QString::fromUtf8(test::readFileBytes(QStringLiteral(PLINKET_CATALOG_FILE))), journalCatalog());

@@ -22,8 +22,8 @@ private slots:
         JournalCapture journal;
         QVERIFY(journal.start());
         const QString text = u"Обед\r\nв 13:00"_qs;
-        reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_RECEIVED, u"ADMIN-PC"_qs,
-                    u"420195131"_qs, text);
+        reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_RECEIVED, u"ADMIN-PC"_qs, u"420195131"_qs,
+                    text);
         reportEvent(EventSource::Server, EVENT_TYPE_INFORMATION, EVENT_SERVER_DELIVERY_CLOSED, u"-5"_qs, u"x"_qs, {});
         const auto records = journal.waitForRecords(2);
         QCOMPARE(records.size(), 2);

@@ -49,8 +49,8 @@ private slots:
         QTest::newRow("no separator") << u"abc"_qs << QStringList{u"abc"_qs, {}, {}, {}};
         QTest::newRow("two fields") << (u"a"_qs + s + u"b"_qs) << QStringList{u"a"_qs, u"b"_qs, {}, {}};
         QTest::newRow("empty middle") << (s + s + u"c"_qs) << QStringList{{}, {}, u"c"_qs, {}};
-        QTest::newRow("trailing separator after four")
-            << (u"a"_qs + s + u"b"_qs + s + u"c"_qs + s + u"d"_qs + s) << QStringList{u"a"_qs, u"b"_qs, u"c"_qs, u"d"_qs};
+        QTest::newRow("trailing separator after four") << (u"a"_qs + s + u"b"_qs + s + u"c"_qs + s + u"d"_qs + s)
+                                                       << QStringList{u"a"_qs, u"b"_qs, u"c"_qs, u"d"_qs};
         QTest::newRow("fifth field ignored") << (u"a"_qs + s + u"b"_qs + s + u"c"_qs + s + u"d"_qs + s + u"e"_qs)
                                              << QStringList{u"a"_qs, u"b"_qs, u"c"_qs, u"d"_qs};
         QTest::newRow("separator pasted into text")
@@ -65,7 +65,9 @@ private slots:
     }
 
     void decodeStopsAtNul() {
-        const QByteArray bytes("EN\x04" "1\x04te\0xt\x04HOST", 15);
+        const QByteArray bytes("EN\x04"
+                               "1\x04te\0xt\x04HOST",
+                               15);
         const MessageDatagram m = readMessageDatagram(bytes);
         QCOMPARE(m.text, u"te"_qs);
         QVERIFY(m.serverHost.isEmpty());
@@ -85,7 +87,8 @@ private slots:
 
     void utf8SequenceCutAtLimit() {
         // "RU\4" "1\4" is 5 bytes; then 997 ASCII bytes reach byte 2002 with a 2-byte letter at 1999..2000.
-        QByteArray wire = "RU\x04" "1\x04";
+        QByteArray wire = "RU\x04"
+                          "1\x04";
         wire += QByteArray(1994, 'a');
         wire += "\xD0\x96"; // bytes 2000 and 2001 (1-based 1999..2000 straddle the cut)
         wire += "tail";
@@ -127,16 +130,28 @@ private slots:
         QTest::addColumn<qint32>("id");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("host");
-        QTest::newRow("plain") << u"10.1.2.3"_qs << QByteArray("420195130\x04" "1\x04PC-07\x04PC-07.CORP.LAN") << 420195130
-                               << 1 << u"PC-07"_qs;
-        QTest::newRow("status low 8 bits") << u"10.1.2.3"_qs << QByteArray("5\x04" "258\x04H\x04" "F") << 5 << 2
-                                           << u"H"_qs;
-        QTest::newRow("id low 32 bits") << u"10.1.2.3"_qs << QByteArray("4294967297\x04" "2\x04H\x04" "F") << 1 << 2
-                                        << u"H"_qs;
-        QTest::newRow("loopback becomes LOCALHOST") << u"127.0.0.1"_qs << QByteArray("9\x04" "1\x04PC\x04PC.LAN") << 9
-                                                    << 1 << u"LOCALHOST"_qs;
-        QTest::newRow("other loopback kept") << u"127.0.0.2"_qs << QByteArray("9\x04" "1\x04PC\x04PC.LAN") << 9 << 1
-                                             << u"PC"_qs;
+        QTest::newRow("plain") << u"10.1.2.3"_qs
+                               << QByteArray("420195130\x04"
+                                             "1\x04PC-07\x04PC-07.CORP.LAN")
+                               << 420195130 << 1 << u"PC-07"_qs;
+        QTest::newRow("status low 8 bits") << u"10.1.2.3"_qs
+                                           << QByteArray("5\x04"
+                                                         "258\x04H\x04"
+                                                         "F")
+                                           << 5 << 2 << u"H"_qs;
+        QTest::newRow("id low 32 bits") << u"10.1.2.3"_qs
+                                        << QByteArray("4294967297\x04"
+                                                      "2\x04H\x04"
+                                                      "F")
+                                        << 1 << 2 << u"H"_qs;
+        QTest::newRow("loopback becomes LOCALHOST") << u"127.0.0.1"_qs
+                                                    << QByteArray("9\x04"
+                                                                  "1\x04PC\x04PC.LAN")
+                                                    << 9 << 1 << u"LOCALHOST"_qs;
+        QTest::newRow("other loopback kept") << u"127.0.0.2"_qs
+                                             << QByteArray("9\x04"
+                                                           "1\x04PC\x04PC.LAN")
+                                             << 9 << 1 << u"PC"_qs;
         QTest::newRow("missing fields") << u"10.0.0.1"_qs << QByteArray("garbage") << 0 << 0 << QString();
     }
     void reportReading() {
@@ -159,8 +174,7 @@ private slots:
         QTest::newRow("one day later") << QDateTime(QDate(2013, 8, 14), QTime(1, 23, 20)) << qint32(86400);
         QTest::newRow("before epoch is negative") << QDateTime(QDate(2013, 8, 13), QTime(1, 23, 19)) << qint32(-1);
         QTest::newRow("2026") << QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0))
-                              << qint32(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0), Qt::UTC)
-                                            .toSecsSinceEpoch() -
+                              << qint32(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0), Qt::UTC).toSecsSinceEpoch() -
                                         MESSAGE_ID_EPOCH);
     }
     void messageId() {

@@ -21,7 +21,9 @@ JournalCapture::~JournalCapture() {
     }
 }
 
-bool JournalCapture::available() { return qEnvironmentVariableIsSet("PLINKET_PRIVATE_JOURNAL"); }
+bool JournalCapture::available() {
+    return qEnvironmentVariableIsSet("PLINKET_PRIVATE_JOURNAL");
+}
 
 QString JournalCapture::unavailableReason() {
     return QStringLiteral("needs root: run under with_private_journal.sh (private mount namespace with its own "
