@@ -1,0 +1,30 @@
+#pragma once
+
+// The console's last resort: a fault that nothing else handles (access violation, division by
+// zero, stack overflow ...), on any thread, shows the crash report in a box titled "Error!" with
+// no icon and then ends the process with exit code 0. Nothing is saved: config.ini is written only
+// on a normal quit, and the end path runs no exit handlers or destructors.
+//
+// Linux: signal handlers for SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGTRAP run on a per-thread
+// alternate stack, format the report without allocating and hand it to the separate box program
+// (plinket_crash_box) through a pipe, wait for it, then _exit(0).
+// Windows: an unhandled-exception filter shows the box with MessageBoxW, then ends with code 0.
+
+#include <QString>
+
+namespace plinket {
+
+// Installs the handler for the whole process and prepares the calling thread (call it from the
+// main thread, early in start-up, before anything can fault). boxProgramPath is the path of
+// plinket_crash_box, normally beside the console's own executable; it is resolved and kept now
+// because nothing may be allocated once a fault has happened. Returns false when the handler could
+// not be installed; the console carries on without it. Call once.
+bool installCrashHandler(const QString& boxProgramPath);
+
+// Every thread the console creates calls this first thing: it gives the thread the alternate
+// stack the handler runs on, so that a stack overflow on that thread is reported too (other
+// faults are reported either way). Threads that never call it die silently on a stack overflow.
+// Harmless to call twice; the stack is released when the thread ends.
+void prepareThreadForCrashReports();
+
+} // namespace plinket
