@@ -1,0 +1,39 @@
+#include "atomic_file.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace plinket {
+
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
+    QSaveFile file(path);
+    // No direct-write fallback: a folder we cannot create a file in fails the save rather than
+    // risking a cut file.
+    file.setDirectWriteFallback(false);
+    bool ok = file.open(QIODevice::WriteOnly);
+    // A short write (full disk, file size limit) can go unreported by write() and commit(): the
+    // flushed size is what tells, and a short file must never replace the old one.
+    if (ok && (file.write(bytes) != bytes.size() || !file.flush() || file.size() != bytes.size() ||
+               file.error() != QFileDevice::NoError)) {
+        if (error)
+            *error = file.error() == QFileDevice::NoError ? QStringLiteral("Could not write the whole file")
+                                                          : file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (ok)
+        ok = file.commit();
+    if (!ok && error)
+        *error = file.errorString();
+    return ok;
+}
+
+bool readWholeFile(const QString& path, QByteArray* bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    *bytes = file.readAll();
+    return file.error() == QFileDevice::NoError;
+}
+
+} // namespace plinket
