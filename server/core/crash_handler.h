@@ -16,9 +16,11 @@ namespace plinket {
 
 // Installs the handler for the whole process and prepares the calling thread (call it from the
 // main thread, early in start-up, before anything can fault). boxProgramPath is the path of
-// plinket_crash_box, normally beside the console's own executable; it is resolved and kept now
+// plinket_crash_box, which sits beside the console's own executable
+// (QCoreApplication::applicationDirPath() + "/plinket_crash_box"); it is resolved and kept now
 // because nothing may be allocated once a fault has happened. Returns false when the handler could
-// not be installed; the console carries on without it. Call once.
+// not be installed completely (on Linux also when the box program is not there: reports then go
+// to stderr only); the console carries on either way. Call once.
 bool installCrashHandler(const QString& boxProgramPath);
 
 // Every thread the console creates calls this first thing: it gives the thread the alternate

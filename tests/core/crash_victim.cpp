@@ -10,10 +10,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +42,21 @@ void nullWrite() {
 
 void divideByZero() {
     g_sink = g_dividend / g_divisor;
+}
+
+// Reading a mapped page that lies beyond the end of its (empty) file.
+void readBeyondEndOfFile() {
+    const int fd = memfd_create("plinket-crash-victim", 0);
+    void* page = fd >= 0 ? mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
+    if (page == MAP_FAILED)
+        return;
+    g_sink = *static_cast<volatile char*>(page);
+}
+
+void breakpoint() {
+#if defined(__x86_64__) || defined(__i386__)
+    asm volatile("int3");
+#endif
 }
 
 __attribute__((noinline)) void recurse(int depth) {
@@ -81,6 +100,12 @@ int main(int argc, char* argv[]) {
         return 2;
     const char* mode = argv[1];
     std::atexit(saveSettingsOnNormalExit);
+    // An unlimited stack would let the recursion eat memory for a long time before it faults.
+    rlimit stack{};
+    if (getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur > 8 * 1024 * 1024) {
+        stack.rlim_cur = 8 * 1024 * 1024;
+        setrlimit(RLIMIT_STACK, &stack);
+    }
 
     const bool missingBox = std::strcmp(mode, "missing-box") == 0;
     const QString boxPath =
@@ -100,6 +125,14 @@ int main(int argc, char* argv[]) {
         recurse(0);
     else if (std::strcmp(mode, "worker-stack-overflow") == 0)
         onWorker([] { recurse(0); }, true);
+    else if (std::strcmp(mode, "illegal-instruction") == 0)
+        __builtin_trap();
+    else if (std::strcmp(mode, "breakpoint") == 0)
+        breakpoint();
+    else if (std::strcmp(mode, "bus-error") == 0)
+        readBeyondEndOfFile();
+    else if (std::strcmp(mode, "raised-segv") == 0)
+        std::raise(SIGSEGV);
     else if (std::strcmp(mode, "two-threads") == 0)
         twoThreadsAtOnce();
     else

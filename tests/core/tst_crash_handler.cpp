@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 using namespace plinket;
 
 namespace {
@@ -34,6 +36,7 @@ CrashRun runVictim(const QString& mode) {
     QProcess victim;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"PLINKET_TEST_MESSAGE_BOXES"_qs, boxesFile);
+    env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs); // the box program needs a platform, not a screen
     victim.setProcessEnvironment(env);
     victim.setWorkingDirectory(dir.path());
     victim.start(QStringLiteral(PLINKET_CRASH_VICTIM), {mode});
@@ -75,6 +78,17 @@ private slots:
                                         << QString();
         QTest::newRow("stack overflow on a worker thread")
             << u"worker-stack-overflow"_qs << u"Stack overflow"_qs << u"-1073741571"_qs << QString();
+        QTest::newRow("illegal instruction")
+            << u"illegal-instruction"_qs << u"Illegal instruction"_qs << u"-1073741795"_qs << QString();
+        QTest::newRow("read beyond the end of a mapped file")
+            << u"bus-error"_qs << u"Memory page error"_qs << u"-1073741818"_qs << QString();
+#if defined(__x86_64__) || defined(__i386__)
+        QTest::newRow("breakpoint") << u"breakpoint"_qs << u"Debugger breakpoint reached"_qs << u"-2147483645"_qs
+                                    << QString();
+#endif
+        // Sent by a process rather than raised by the processor: no fault the table knows.
+        QTest::newRow("SIGSEGV sent with raise()")
+            << u"raised-segv"_qs << u"Unknown error code"_qs << QString::number(SIGSEGV) << QString();
     }
     void faultShowsOneReportAndEndsWithZero() {
         QFETCH(QString, mode);

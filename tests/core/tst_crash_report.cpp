@@ -107,23 +107,9 @@ private slots:
     void messages_data() {
         QTest::addColumn<uint>("code");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("array bounds") << 0xC000008Cu << QByteArray("Array bounds exceeded");
-        QTest::newRow("misaligned") << 0x80000002u << QByteArray("Misaligned data access");
-        QTest::newRow("denormal") << 0xC000008Du << QByteArray("Denormal floating-point operand");
-        QTest::newRow("float divide") << 0xC000008Eu << QByteArray("Division by zero (floating-point)");
-        QTest::newRow("inexact") << 0xC000008Fu << QByteArray("Inexact floating-point result");
-        QTest::newRow("invalid float") << 0xC0000090u << QByteArray("Invalid floating-point operation");
-        QTest::newRow("float overflow") << 0xC0000091u << QByteArray("Floating-point overflow (exponent to great)");
-        QTest::newRow("float stack") << 0xC0000092u << QByteArray("Floating-point stack overflow or underflow");
-        QTest::newRow("float underflow") << 0xC0000093u << QByteArray("Floating-point underflow (exponent too small)");
-        QTest::newRow("illegal") << 0xC000001Du << QByteArray("Illegal instruction");
-        QTest::newRow("page error") << 0xC0000006u << QByteArray("Memory page error");
-        QTest::newRow("int divide") << 0xC0000094u << QByteArray("Division by zero ");
-        QTest::newRow("unknown disposition") << 0xC0000026u << QByteArray("Exception handler returned unknown value");
-        QTest::newRow("noncontinuable") << 0xC0000025u
-                                        << QByteArray(
-                                               "Exception handler tried to continue after non-continuable exception");
-        QTest::newRow("privileged") << 0xC0000096u << QByteArray("Privileged instruction");
+        QTest::newRow("misspelling kept") << 0xC0000091u << QByteArray("Floating-point overflow (exponent to great)");
+        QTest::newRow("longest") << 0xC0000025u
+                                 << QByteArray("Exception handler tried to continue after non-continuable exception");
         QTest::newRow("single step") << 0x80000004u << QByteArray("Single step trap");
         QTest::newRow("zero") << 0u << QByteArray("Unknown error code");
         QTest::newRow("near a known code") << 0xC0000007u << QByteArray("Unknown error code");
