@@ -1,6 +1,7 @@
 #include "secondary_windows.h"
 
 #include "ipv4_address_edit.h"
+#include "language.h"
 #include "layout_rules.h"
 
 #include <QCheckBox>
@@ -121,9 +122,9 @@ AboutWindow::AboutWindow(QWidget* owner, const QString& title, const QString& do
     link->setObjectName(QStringLiteral("forumLink"));
     link->setGeometry(65, 305, 120, 15);
     link->setTextFormat(Qt::RichText);
-    link->setText(
-        QStringLiteral("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline\">%2</a>")
-            .arg(FORUM_URL.toString(), QString(u"Обсуждение на "_qs + QString::fromUtf16(FORUM_NAME)).toHtmlEscaped()));
+    link->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline\">%2</a>")
+                      .arg(FORUM_URL.toString(),
+                           QString(FORUM_CAPTION_PREFIX.toString() + QString::fromUtf16(FORUM_NAME)).toHtmlEscaped()));
     link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     link->setCursor(Qt::PointingHandCursor);
     link->setAlignment(Qt::AlignCenter);

@@ -20,7 +20,7 @@ class Ipv4AddressEdit;
 // The two web pages of the About window.
 inline const QUrl FORUM_URL{QStringLiteral("https://forum.plinket.example.org/t/plinket-server")};
 inline const QUrl DONATE_URL{QStringLiteral("https://plinket.example.org/donate")};
-// Shown after "Обсуждение на " in the forum link, in both languages.
+// Shown after FORUM_CAPTION_PREFIX in the forum link, in both languages.
 inline constexpr auto FORUM_NAME = u"Plinket Forum";
 
 // Base of the three: a fixed-size top-level window owned by the main window, with a title and a

@@ -1,0 +1,140 @@
+#include "console_app.h"
+
+#include "client_directory.h"
+#include "console_icons.h"
+#include "crash_handler.h"
+#include "end_program.h"
+#include "eventlog.h"
+#include "language.h"
+#include "main_window.h"
+#include "message_box.h"
+#include "messaging_seam.h"
+#include "network_init.h"
+#include "recipient_tree_model.h"
+#include "settings.h"
+#include "status_images.h"
+#include "templates.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPalette>
+#include <QScreen>
+#include <QSysInfo>
+
+namespace plinket {
+
+namespace {
+
+QSize primaryDisplaySize() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->size() : QSize();
+}
+
+QString selectLanguage(const QString& code) {
+    const LanguageChoice choice = applyLanguage(code);
+    if (choice.warningDue)
+        showMessageBox(BoxIcon::Warning, WARNING_TITLE.toString(), LANGUAGE_WARNING.toString());
+    return choice.code;
+}
+
+MainWindowTexts windowTexts() {
+    return MainWindowTexts{
+        text(TextId::errorTitle),      text(TextId::sendShortcutTip), text(TextId::templateSyntaxTip),
+        text(TextId::allClientsLabel), text(TextId::sendLabel),       text(TextId::settingsLabel),
+        text(TextId::changelogLabel),  text(TextId::aboutLabel),      text(TextId::donateLabel),
+        text(TextId::copyLabel),       text(TextId::cutLabel),        text(TextId::pasteLabel),
+        text(TextId::removeLabel),     text(TextId::unitSeconds),     text(TextId::unitMinutes),
+        text(TextId::unitHours),       text(TextId::broadcastLabel),  text(TextId::saveTemplateLabel),
+        text(TextId::errSaveTemplate),
+    };
+}
+
+[[noreturn]] void failStartup(const QString& message) {
+    showMessageBox(BoxIcon::Error, text(TextId::errorTitle), message);
+    endProgram();
+}
+
+} // namespace
+
+void runConsole(int argc, char** argv) {
+    // The working directory before anything can change it; every relative path is taken from it.
+    const QString workingDirectory = QDir::currentPath() + u'/';
+
+    QApplication app(argc, argv);
+    // The program ends when the main window accepts its close, not when some window disappears.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // Everything below lives until endProgram; worker threads may keep references to it.
+    static RecipientList recipients;
+
+    installCrashHandler(QCoreApplication::applicationDirPath() + u"/plinket_crash_box"_qs);
+
+    const QString settingsPath = settingsFilePath(workingDirectory);
+    static ServerSettings settings = loadSettings(settingsPath, primaryDisplaySize(), selectLanguage);
+
+    // Start-up checks: networking and the client directory report together, in one box.
+    QString errorText;
+    if (!initNetworking())
+        errorText = text(TextId::errTcpInit);
+    const QString clientsPath = localFilePath(settings.clientsPath, workingDirectory);
+    if (!ensureClientsFile(clientsPath)) {
+        if (!errorText.isEmpty())
+            errorText += u"\r\n"_qs;
+        errorText += text(TextId::errClientsFile);
+    }
+    if (!errorText.isEmpty())
+        failStartup(errorText);
+
+    const ConsoleIcons icons = drawConsoleIcons();
+    static TemplateCatalog templates;
+    static QMutex recipientsLock;
+    if (!registerEventSource(EventSource::Server))
+        failStartup(text(TextId::errRegistryKey));
+
+    // The images sit on the tree's background, the colour of text areas in the palette.
+    const QList<QIcon> statusImages = drawStatusImages(QApplication::palette().color(QPalette::Base));
+
+    static BroadcastSetting broadcast(BroadcastSnapshot{settings.broadcastEnabled, settings.broadcastAddress});
+    static MainWindow window(windowTexts(), icons, templates, localFilePath(settings.templatesPath, workingDirectory),
+                             broadcast, settings.waitCount, settings.waitUnit);
+    window.applyGeometry(WindowGeometry{settings.windowPosX, settings.windowPosY, settings.windowWidth,
+                                        settings.windowHeight, settings.splitterHoriz, settings.splitterVertc});
+
+    const MigrationResult migration = migrateClientsFile(clientsPath);
+    if (migration.needsNotice())
+        showMessageBox(BoxIcon::Warning, text(TextId::errorTitle),
+                       migrationNotice(migration, text(TextId::languageCode)));
+    recipients = loadRecipients(clientsPath);
+    static RecipientTreeModel treeModel(recipients, recipientsLock, text(TextId::allClientsLabel), statusImages);
+    window.setRecipientModel(&treeModel);
+
+    window.show();
+
+    static ConsoleContext context{recipients, recipientsLock, broadcast, window, treeModel, text(TextId::languageCode),
+                                  QString()};
+    startReportListener(context);
+    context.senderName = QSysInfo::machineHostName().toUpper();
+    static std::unique_ptr<DeliveryController> controller = createDeliveryController(context);
+    window.setDeliveryController(controller.get());
+
+    QObject::connect(&window, &MainWindow::closeAccepted, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    app.exec();
+
+    // Normal close: the window has let the messaging code close a running waiting period.
+    const WindowGeometry geometry = window.currentGeometry();
+    settings.windowPosX = geometry.posX;
+    settings.windowPosY = geometry.posY;
+    settings.windowWidth = geometry.width;
+    settings.windowHeight = geometry.height;
+    settings.splitterHoriz = geometry.splitterHoriz;
+    settings.splitterVertc = geometry.splitterVertc;
+    settings.waitCount = window.waitCount();
+    settings.waitUnit = window.waitUnit();
+    const BroadcastSnapshot now = broadcast.snapshot();
+    settings.broadcastEnabled = now.enabled;
+    settings.broadcastAddress = now.address;
+    (void)saveSettings(settingsPath, settings, primaryDisplaySize());
+    endProgram();
+}
+
+} // namespace plinket

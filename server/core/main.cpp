@@ -1,0 +1,5 @@
+#include "console_app.h"
+
+int main(int argc, char** argv) {
+    plinket::runConsole(argc, argv);
+}
