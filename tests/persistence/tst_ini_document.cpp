@@ -263,7 +263,8 @@ private slots:
         const QByteArray before = readFileBytes(busy);
         QProcess running;
         running.start(busy, {u"20"_qs});
-        QVERIFY(running.waitForStarted());
+        if (!running.waitForStarted())
+            QSKIP("cannot run a program from the temporary folder");
         IniDocument doc;
         QVERIFY(doc.open(busy, true));
         const bool readOnly = doc.isReadOnly();
