@@ -1,0 +1,184 @@
+#include "netns.h"
+#include "protocol.h"
+#include "udp_send.h"
+
+#include <QHostInfo>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <memory>
+
+using namespace plinket;
+using plinket::test::NetnsLab;
+
+namespace {
+
+// One report as the console side saw it.
+struct Seen {
+    QString from;
+    qint32 id;
+    int status;
+    QString host;
+    QString fqdn;
+    bool operator==(const Seen&) const = default;
+};
+
+// Collects reports on `socket` until every expected one is in, or the time is up.
+QList<Seen> collectReports(QUdpSocket& socket, const QList<Seen>& expected, int timeoutMs = 10000) {
+    QList<Seen> seen;
+    QDeadlineTimer deadline(timeoutMs);
+    const auto complete = [&] {
+        return std::all_of(expected.begin(), expected.end(), [&](const Seen& e) { return seen.contains(e); });
+    };
+    while (!complete() && !deadline.hasExpired()) {
+        socket.waitForReadyRead(100);
+        while (socket.hasPendingDatagrams()) {
+            QHostAddress source;
+            QByteArray bytes(static_cast<int>(socket.pendingDatagramSize()), Qt::Uninitialized);
+            socket.readDatagram(bytes.data(), bytes.size(), &source);
+            const ReportDatagram r = readReportDatagram(source, bytes);
+            seen.append({r.senderAddress, r.id, r.status, r.host, r.fqdn});
+        }
+    }
+    return seen;
+}
+
+QByteArray message(int id) {
+    return formatMessageDatagram(u"EN"_qs, QString::number(id), u"lab check"_qs, u"LAB-CONSOLE"_qs).toUtf8();
+}
+
+QString describe(const QList<Seen>& seen) {
+    QStringList lines;
+    for (const Seen& s : seen)
+        lines.append(QStringLiteral("%1 id=%2 status=%3 host=%4 fqdn=%5")
+                         .arg(s.from)
+                         .arg(s.id)
+                         .arg(s.status)
+                         .arg(s.host, s.fqdn));
+    return u"reports seen:\n"_qs + lines.join(u'\n');
+}
+
+} // namespace
+
+class TestNetnsLab final : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Responders in two client namespaces; the console side reaches them by address, by a name from
+    // its own hosts file and by the lab's broadcast address, and every report comes back carrying the
+    // host name and FQDN of the namespace that sent it.
+    void reportsComeBackThroughTheLab() {
+        if (NetnsLab::insideConsole())
+            return consoleReachesResponders();
+
+        QString ns0;
+        {
+            NetnsLab lab;
+            if (!lab.create(2))
+                QSKIP(qPrintable(lab.reason()));
+            ns0 = lab.clientNamespace(0);
+            for (int i = 0; i < lab.clientCount(); ++i) {
+                QProcess* responder = lab.startInClient(
+                    i, QStringLiteral(PLINKET_LOADGEN_PATH),
+                    {u"--responder"_qs, u"--duration-s"_qs, u"60"_qs, u"--max-messages"_qs, u"10"_qs});
+                QVERIFY(responder);
+                QVERIFY2(NetnsLab::waitForOutput(responder, "listening on"), "responder did not start");
+            }
+            QString output;
+            QVERIFY2(lab.runSelfInConsole(QString::fromLatin1(QTest::currentTestFunction()), &output),
+                     qPrintable(output));
+        }
+        // Torn down: the namespaces and their hosts files are gone.
+        QProcess list;
+        list.start(u"ip"_qs, {u"netns"_qs, u"list"_qs});
+        QVERIFY(list.waitForFinished());
+        QVERIFY2(!list.readAllStandardOutput().contains(ns0.toUtf8()), "lab namespaces left behind");
+        QVERIFY(!QFileInfo::exists(u"/etc/netns/"_qs + ns0));
+    }
+
+    // The real client in each client namespace answers "1" with that namespace's host name.
+    void realClientReportsItsHostName() {
+#ifndef PLINKET_CLIENT_PATH
+        QSKIP("plinket_client is not part of this build");
+#else
+        if (NetnsLab::insideConsole())
+            return consoleReachesRealClients();
+
+        NetnsLab lab;
+        if (!lab.create(2))
+            QSKIP(qPrintable(lab.reason()));
+        std::vector<std::unique_ptr<QTemporaryDir>> runtimeDirs;
+        for (int i = 0; i < lab.clientCount(); ++i) {
+            // Each client is its own logon session: its own runtime folder, so its single-instance lock
+            // does not stop the others.
+            runtimeDirs.push_back(std::make_unique<QTemporaryDir>());
+            QVERIFY(runtimeDirs.back()->isValid());
+            QFile::setPermissions(runtimeDirs.back()->path(),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+            env.insert(u"XDG_RUNTIME_DIR"_qs, runtimeDirs.back()->path());
+            QVERIFY(lab.startInClient(i, QStringLiteral(PLINKET_CLIENT_PATH), {}, env));
+            QVERIFY2(lab.waitForUdpPort(lab.clientNamespace(i), MESSAGE_PORT), "plinket_client did not bind its port");
+        }
+        QString output;
+        QVERIFY2(lab.runSelfInConsole(QString::fromLatin1(QTest::currentTestFunction()), &output), qPrintable(output));
+#endif
+    }
+
+private:
+    void consoleReachesResponders() {
+        const NetnsLab lab = NetnsLab::attached();
+        QUdpSocket socket;
+        QVERIFY(socket.bind(QHostAddress::AnyIPv4, REPORT_PORT));
+
+        const QHostInfo byName = QHostInfo::fromName(lab.clientHostName(1));
+        QVERIFY2(!byName.addresses().isEmpty(), "the console's hosts file does not resolve the client");
+        QCOMPARE(byName.addresses().first().toString(), NetnsLab::clientAddress(1));
+
+        QList<Seen> expected;
+        const auto expect = [&](int client, qint32 id) {
+            for (int status : {1, 2})
+                expected.append({NetnsLab::clientAddress(client), id, status, lab.clientHostName(client).toUpper(),
+                                 lab.clientFqdn(client).toUpper()});
+        };
+        for (int i = 0; i < lab.clientCount(); ++i) {
+            QVERIFY(sendDatagramFromFreshSocket(message(1001), QHostAddress(NetnsLab::clientAddress(i)), MESSAGE_PORT));
+            expect(i, 1001);
+        }
+        QVERIFY(sendDatagramFromFreshSocket(message(1002), byName.addresses().first(), MESSAGE_PORT));
+        expect(1, 1002);
+        QVERIFY(sendDatagramFromFreshSocket(message(1003), QHostAddress(NetnsLab::broadcastAddress()), MESSAGE_PORT));
+        for (int i = 0; i < lab.clientCount(); ++i)
+            expect(i, 1003);
+
+        const QList<Seen> seen = collectReports(socket, expected);
+        for (const Seen& e : std::as_const(expected))
+            QVERIFY2(seen.contains(e), qPrintable(describe(seen)));
+        // Nothing else: the by-name message reached client 1 only, and no report came twice.
+        QCOMPARE(seen.size(), expected.size());
+    }
+
+    void consoleReachesRealClients() {
+        const NetnsLab lab = NetnsLab::attached();
+        QUdpSocket socket;
+        QVERIFY(socket.bind(QHostAddress::AnyIPv4, REPORT_PORT));
+        QList<Seen> seen;
+        for (int i = 0; i < lab.clientCount(); ++i)
+            QVERIFY(sendDatagramFromFreshSocket(message(2001), QHostAddress(NetnsLab::clientAddress(i)), MESSAGE_PORT));
+        // The pop-up stays open (nobody presses OK), so "1" is all that comes; the FQDN is the client's own.
+        QList<Seen> expected;
+        for (int i = 0; i < lab.clientCount(); ++i)
+            expected.append(
+                {NetnsLab::clientAddress(i), 2001, 1, lab.clientHostName(i).toUpper(), lab.clientFqdn(i).toUpper()});
+        seen = collectReports(socket, expected);
+        for (const Seen& e : std::as_const(expected))
+            QVERIFY2(seen.contains(e), qPrintable(describe(seen)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNetnsLab)
+#include "tst_netns_lab.moc"
