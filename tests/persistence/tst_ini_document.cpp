@@ -1,3 +1,4 @@
+#include "file_size_limit.h"
 #include "ini_document.h"
 #include "test_files.h"
 
@@ -7,8 +8,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include "file_size_limit.h"
 
 using namespace plinket;
 using plinket::test::BOM;
@@ -293,7 +292,8 @@ private slots:
         bool closed = true;
         {
             FileSizeLimit limit(1024);
-            QVERIFY(limit.active());
+            if (!limit.active())
+                QSKIP("no file size limit on this system");
             closed = doc.close();
         }
 

@@ -1,4 +1,5 @@
 #include "client_directory.h"
+#include "file_size_limit.h"
 #include "recipient_list.h"
 #include "test_files.h"
 
@@ -7,8 +8,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include "file_size_limit.h"
 
 using namespace plinket;
 using plinket::test::BOM;
@@ -349,7 +348,8 @@ private slots:
         QVERIFY(writeFileBytes(file, big));
         {
             FileSizeLimit limit(4096);
-            QVERIFY(limit.active());
+            if (!limit.active())
+                QSKIP("no file size limit on this system");
             result = migrateClientsFile(file);
         }
         QCOMPARE(result.status, MigrationStatus::BackupFailed);
