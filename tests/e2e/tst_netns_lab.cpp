@@ -1,3 +1,4 @@
+#include "journal_capture.h"
 #include "netns.h"
 #include "protocol.h"
 #include "udp_send.h"
@@ -12,6 +13,8 @@
 #include <memory>
 
 using namespace plinket;
+using plinket::test::JournalCapture;
+using plinket::test::JournalRecord;
 using plinket::test::NetnsLab;
 
 namespace {
@@ -88,8 +91,7 @@ private slots:
                 QVERIFY2(NetnsLab::waitForOutput(responder, "listening on"), "responder did not start");
             }
             QString output;
-            QVERIFY2(lab.runSelfInConsole(QString::fromLatin1(QTest::currentTestFunction()), &output),
-                     qPrintable(output));
+            QVERIFY2(lab.runCurrentTestInConsole(&output), qPrintable(output));
         }
         // Torn down: the namespaces and their hosts files are gone.
         QProcess list;
@@ -99,7 +101,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(u"/etc/netns/"_qs + ns0));
     }
 
-    // The real client in each client namespace answers "1" with that namespace's host name.
+    // The real client in each client namespace answers "1" with that namespace's host name, and its
+    // events reach the test's journal from inside the lab.
     void realClientReportsItsHostName() {
 #ifndef PLINKET_CLIENT_PATH
         QSKIP("plinket_client is not part of this build");
@@ -110,6 +113,8 @@ private slots:
         NetnsLab lab;
         if (!lab.create(2))
             QSKIP(qPrintable(lab.reason()));
+        JournalCapture journal;
+        const bool journaled = JournalCapture::available() && journal.start();
         std::vector<std::unique_ptr<QTemporaryDir>> runtimeDirs;
         for (int i = 0; i < lab.clientCount(); ++i) {
             // Each client is its own logon session: its own runtime folder, so its single-instance lock
@@ -125,7 +130,20 @@ private slots:
             QVERIFY2(lab.waitForUdpPort(lab.clientNamespace(i), MESSAGE_PORT), "plinket_client did not bind its port");
         }
         QString output;
-        QVERIFY2(lab.runSelfInConsole(QString::fromLatin1(QTest::currentTestFunction()), &output), qPrintable(output));
+        QVERIFY2(lab.runCurrentTestInConsole(&output), qPrintable(output));
+        if (!journaled)
+            return;
+        const auto shown = [](const QList<JournalRecord>& records) {
+            return std::count_if(records.begin(), records.end(), [](const JournalRecord& r) {
+                return r.value("SYSLOG_IDENTIFIER") == "Plinket Client" && r.value("PLINKET_EVENT_ID") == "101" &&
+                       r.value("PLINKET_STRING1") == "LAB-CONSOLE" && r.value("PLINKET_STRING2") == "2001";
+            });
+        };
+        QList<JournalRecord> records;
+        QDeadlineTimer deadline(5000);
+        while (shown(records) < lab.clientCount() && !deadline.hasExpired())
+            records = journal.waitForRecords(int(records.size()) + 1, 200);
+        QCOMPARE(shown(records), lab.clientCount());
 #endif
     }
 

@@ -8,9 +8,11 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTest>
 #include <QThread>
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace plinket::test {
@@ -27,6 +29,11 @@ int g_labsInProcess = 0;
 
 QString vethName(int i) {
     return QStringLiteral("plkv%1").arg(i);
+}
+
+// A lab program dies with the test, also when the test is killed (time-out) and no destructor runs.
+void dieWithParent(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 // Output already read plus whatever is pending now.
@@ -241,6 +248,7 @@ QProcess* NetnsLab::start(const QString& ns, const QString& hostName, const QStr
                           const QProcessEnvironment& env) {
     const QStringList cmd = command(ns, program, args, hostName);
     auto* p = new QProcess;
+    dieWithParent(*p);
     p->setProcessChannelMode(QProcess::MergedChannels);
     p->setProcessEnvironment(env);
     p->start(cmd.first(), cmd.mid(1));
@@ -309,6 +317,7 @@ bool NetnsLab::runSelfInConsole(const QString& testFunction, QString* output, in
     env.insert(QString::fromLatin1(LAB_ENVIRONMENT), m_tag + u',' + QString::number(m_clients));
     const QStringList cmd = command(consoleNamespace(), QCoreApplication::applicationFilePath(), {testFunction});
     QProcess p;
+    dieWithParent(p);
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.setProcessEnvironment(env);
     p.start(cmd.first(), cmd.mid(1));
@@ -321,6 +330,13 @@ bool NetnsLab::runSelfInConsole(const QString& testFunction, QString* output, in
     if (output)
         *output = finished ? text : u"timed out in the console namespace:\n"_qs + text;
     return finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool NetnsLab::runCurrentTestInConsole(QString* output, int timeoutMs) const {
+    QString function = QString::fromLatin1(QTest::currentTestFunction());
+    if (const char* tag = QTest::currentDataTag())
+        function += u':' + QString::fromLocal8Bit(tag);
+    return runSelfInConsole(function, output, timeoutMs);
 }
 
 bool NetnsLab::insideConsole() {

@@ -16,6 +16,10 @@
 // is used rather than setns(2) because the hosts file needs a mount namespace of its own, which a
 // process that already runs threads cannot enter.
 //
+// Under with_private_journal.sh the lab's /run/netns lives in the test's private /run, and the
+// programs in the lab write to the test's journal socket (a path socket reaches across network
+// namespaces), so a JournalCapture in the test sees the events of every lab program.
+//
 // Typical use:
 //     void TestX::reports() {
 //         if (NetnsLab::insideConsole()) {           // second half, in the console namespace
@@ -29,7 +33,7 @@
 //         QProcess* client = lab.startInClient(0, clientPath, {});
 //         QVERIFY(lab.waitForUdpPort(lab.clientNamespace(0), MESSAGE_PORT));
 //         QString output;
-//         QVERIFY2(lab.runSelfInConsole(QTest::currentTestFunction(), &output), qPrintable(output));
+//         QVERIFY2(lab.runCurrentTestInConsole(&output), qPrintable(output));
 //     }
 
 #include <QList>
@@ -98,6 +102,8 @@ public:
     // "function" or "function:tag" argument). True when that run passed (or skipped); its output
     // is returned for the failure message.
     bool runSelfInConsole(const QString& testFunction, QString* output, int timeoutMs = 60000) const;
+    // The same for the test function (and data row) that is running now.
+    bool runCurrentTestInConsole(QString* output, int timeoutMs = 60000) const;
     // In the re-executed test process: true, and attached() describes the lab it runs in
     // (names only; it owns nothing and tears nothing down).
     static bool insideConsole();
