@@ -37,18 +37,6 @@ QString selectLanguage(const QString& code) {
     return choice.code;
 }
 
-MainWindowTexts windowTexts() {
-    return MainWindowTexts{
-        text(TextId::errorTitle),      text(TextId::sendShortcutTip), text(TextId::templateSyntaxTip),
-        text(TextId::allClientsLabel), text(TextId::sendLabel),       text(TextId::settingsLabel),
-        text(TextId::changelogLabel),  text(TextId::aboutLabel),      text(TextId::donateLabel),
-        text(TextId::copyLabel),       text(TextId::cutLabel),        text(TextId::pasteLabel),
-        text(TextId::removeLabel),     text(TextId::unitSeconds),     text(TextId::unitMinutes),
-        text(TextId::unitHours),       text(TextId::broadcastLabel),  text(TextId::saveTemplateLabel),
-        text(TextId::errSaveTemplate),
-    };
-}
-
 [[noreturn]] void failStartup(const QString& message) {
     showMessageBox(BoxIcon::Error, text(TextId::errorTitle), message);
     endProgram();
@@ -95,8 +83,9 @@ void runConsole(int argc, char** argv) {
     const QList<QIcon> statusImages = drawStatusImages(QApplication::palette().color(QPalette::Base));
 
     static BroadcastSetting broadcast(BroadcastSnapshot{settings.broadcastEnabled, settings.broadcastAddress});
-    static MainWindow window(windowTexts(), icons, templates, localFilePath(settings.templatesPath, workingDirectory),
-                             broadcast, settings.waitCount, settings.waitUnit);
+    static MainWindow window(MainWindowTexts::inLanguage(text(TextId::languageCode)), icons, templates,
+                             localFilePath(settings.templatesPath, workingDirectory), broadcast, settings.waitCount,
+                             settings.waitUnit);
     window.applyGeometry(WindowGeometry{settings.windowPosX, settings.windowPosY, settings.windowWidth,
                                         settings.windowHeight, settings.splitterHoriz, settings.splitterVertc});
 

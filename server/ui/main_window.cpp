@@ -23,6 +23,19 @@
 
 namespace plinket {
 
+MainWindowTexts MainWindowTexts::inLanguage(QStringView code) {
+    auto t = [code](TextId id) { return textIn(code, id); };
+    return MainWindowTexts{
+        t(TextId::errorTitle),      t(TextId::sendShortcutTip), t(TextId::templateSyntaxTip),
+        t(TextId::allClientsLabel), t(TextId::sendLabel),       t(TextId::settingsLabel),
+        t(TextId::changelogLabel),  t(TextId::aboutLabel),      t(TextId::donateLabel),
+        t(TextId::copyLabel),       t(TextId::cutLabel),        t(TextId::pasteLabel),
+        t(TextId::removeLabel),     t(TextId::unitSeconds),     t(TextId::unitMinutes),
+        t(TextId::unitHours),       t(TextId::broadcastLabel),  t(TextId::saveTemplateLabel),
+        t(TextId::errSaveTemplate),
+    };
+}
+
 MainWindow::MainWindow(const MainWindowTexts& texts, const ConsoleIcons& icons, TemplateCatalog& templates,
                        QString templatesPath, BroadcastSetting& broadcast, qint32 waitCount, qint32 waitUnit,
                        QWidget* parent)
@@ -164,10 +177,12 @@ void MainWindow::applyGeometry(const WindowGeometry& geometry) {
     resize(QSize(geometry.width, geometry.height).expandedTo(MAIN_CLIENT_SIZE));
     if (geometry.posX != NO_POSITION && geometry.posY != NO_POSITION)
         move(geometry.posX, geometry.posY);
-    // A hidden window gets its resize event only when shown; the splitters need their lengths now.
+    // A hidden window gets its resize events only when shown, but the splitters need their final
+    // lengths now: the anchoring places the pane splitter, and setting its position lays out the
+    // editor splitter inside it. Each share is then read from the length the splitter will have.
     applyAnchoring();
-    m_editorSplitter->setPosition(geometry.splitterHoriz);
     m_paneSplitter->setPosition(geometry.splitterVertc);
+    m_editorSplitter->setPosition(geometry.splitterHoriz);
 }
 
 WindowGeometry MainWindow::currentGeometry() const {

@@ -61,6 +61,9 @@ struct MainWindowTexts {
     QString broadcastLabel;
     QString saveTemplateLabel;
     QString errSaveTemplate;
+
+    // The texts of one language ("RU" or "EN") from the language tables.
+    static MainWindowTexts inLanguage(QStringView code);
 };
 
 // Where the window stands: frame position in screen pixels (NO_POSITION keeps the centred place),

@@ -1,0 +1,251 @@
+#include "proportional_splitter.h"
+#include "window_fixture.h"
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QSplitterHandle>
+#include <QTreeView>
+
+using namespace plinket;
+using plinket::test::WindowFixture;
+
+class TestMainWindow final : public QObject {
+    Q_OBJECT
+
+    static QRect geometryOf(const WindowFixture& f, const char* name) {
+        const QWidget* w = f.child<QWidget>(name);
+        return w ? w->geometry() : QRect();
+    }
+
+private slots:
+    void namesAndTitle() {
+        WindowFixture f;
+        QCOMPARE(f.window->objectName(), u"mainWindow"_qs);
+        QCOMPARE(f.window->windowTitle(), u"Plinket Server v1.40"_qs);
+        for (const char* name : {"messageEditor", "templateList", "recipientTree", "editorSplitter", "paneSplitter",
+                                 "timeoutPanel", "timeoutSpin", "unitCombo", "sendButton", "saveTemplateButton",
+                                 "menuButton", "editorMenu", "templateMenu", "mainMenu"})
+            QVERIFY2(f.child<QObject>(name), name);
+        QCOMPARE(f.window->minimumSize(), QSize(455, 200));
+    }
+
+    void layout_data() {
+        QTest::addColumn<QSize>("client");
+        QTest::addColumn<QRect>("pane");
+        QTest::addColumn<int>("rowY");
+        QTest::addColumn<int>("editorHeight"); // position of editorSplitter
+        QTest::addColumn<int>("leftWidth");    // position of paneSplitter
+        QTest::newRow("default size") << QSize(455, 200) << QRect(10, 10, 435, 130) << 150 << 80 << 260;
+        // Second parts keep their share: 171 of 431 and 46 of 126.
+        QTest::newRow("grown") << QSize(700, 500) << QRect(10, 10, 680, 430) << 450 << 271 << 408;
+        QTest::newRow("below the minimum") << QSize(300, 100) << QRect(10, 10, 435, 130) << 150 << 80 << 260;
+    }
+    void layout() {
+        QFETCH(QSize, client);
+        QFETCH(QRect, pane);
+        QFETCH(int, rowY);
+        QFETCH(int, editorHeight);
+        QFETCH(int, leftWidth);
+        WindowFixture f;
+        f.window->applyGeometry(WindowGeometry{});
+        QVERIFY(f.showAndWait());
+        f.window->resize(client);
+        QTRY_COMPARE(geometryOf(f, "paneSplitter"), pane);
+        QCOMPARE(geometryOf(f, "timeoutPanel"), QRect(10, rowY, 45, 40));
+        QCOMPARE(geometryOf(f, "sendButton"), QRect(65, rowY, 160, 40));
+        QCOMPARE(geometryOf(f, "saveTemplateButton"), QRect(235, rowY, 160, 40));
+        QCOMPARE(geometryOf(f, "menuButton"), QRect(405, rowY, 40, 40));
+        QCOMPARE(geometryOf(f, "timeoutSpin"), QRect(0, 0, 45, 20));
+        QCOMPARE(geometryOf(f, "unitCombo"), QRect(0, 20, 45, 20));
+        QCOMPARE(f.child<QWidget>("messageEditor")->height(), editorHeight);
+        QCOMPARE(f.child<QWidget>("editorSplitter")->width(), leftWidth);
+        QCOMPARE(f.child<QWidget>("recipientTree")->width(), pane.width() - 4 - leftWidth);
+        QCOMPARE(f.child<QWidget>("templateList")->height(), pane.height() - 4 - editorHeight);
+        const WindowGeometry now = f.window->currentGeometry();
+        QCOMPARE(QSize(now.width, now.height), pane.size() + QSize(20, 70));
+        QCOMPARE(now.splitterHoriz, editorHeight);
+        QCOMPARE(now.splitterVertc, leftWidth);
+    }
+
+    void restoredGeometry() {
+        WindowFixture f;
+        const QPoint centred = f.window->pos();
+        f.window->applyGeometry(WindowGeometry{NO_POSITION, 70, 600, 300, 30, 400});
+        QCOMPARE(f.window->pos(), centred); // one coordinate missing keeps the centred place
+        QCOMPARE(f.window->size(), QSize(600, 300));
+        QCOMPARE(f.window->currentGeometry().splitterHoriz, 30);
+        QCOMPARE(f.window->currentGeometry().splitterVertc, 400);
+        QVERIFY(f.showAndWait());
+        // Shown, the splitters still stand where the settings put them.
+        QCOMPARE(f.window->currentGeometry().splitterHoriz, 30);
+        QCOMPARE(f.window->currentGeometry().splitterVertc, 400);
+        f.window->applyGeometry(WindowGeometry{40, 50, 455, 200, 80, 260});
+        QCOMPARE(f.window->pos(), QPoint(40, 50));
+    }
+
+    void dragResetsTheProportion() {
+        WindowFixture f;
+        f.window->applyGeometry(WindowGeometry{});
+        QVERIFY(f.showAndWait());
+        auto* pane = f.child<ProportionalSplitter>("paneSplitter");
+        QSplitterHandle* handle = pane->handle(1);
+        const QPoint grip(handle->width() / 2, handle->height() / 2);
+        QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+        QTest::mouseMove(handle, grip - QPoint(60, 0));
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, grip - QPoint(60, 0));
+        QCOMPARE(pane->position(), 200);
+        // Now 231 of 431 is the second part's share: at 680 wide it gets floor(676 * 231 / 431).
+        f.window->resize(700, 500);
+        QTRY_COMPARE(pane->width(), 680);
+        QCOMPARE(pane->position(), 676 - 676 * 231 / 431);
+    }
+
+    void ctrlEnterSendsLikeTheButton() {
+        WindowFixture f;
+        QVERIFY(f.showAndWait());
+        f.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+        auto* editor = f.child<QPlainTextEdit>("messageEditor");
+        editor->setFocus();
+        QTest::keyClicks(editor, u"Lunch"_qs);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTest::keyClicks(editor, u"now"_qs);
+        QTest::keyClick(editor, Qt::Key_Return, Qt::ControlModifier);
+        // The click is queued: the focus moves first, the send follows.
+        QVERIFY(f.child<QWidget>("sendButton")->hasFocus());
+        QTRY_COMPARE(f.controller.sent, QStringList{u"Lunch\r\nnow"_qs});
+        QCOMPARE(editor->toPlainText(), u"Lunch\nnow"_qs); // Ctrl+Enter inserted nothing
+
+        QTest::mouseClick(f.child<QWidget>("sendButton"), Qt::LeftButton);
+        QCOMPARE(f.controller.sent.size(), 2);
+    }
+
+    void secondaryWindowSuspendsTheMainWindow() {
+        WindowFixture f;
+        QVERIFY(f.showAndWait());
+        QWidget* about = f.window->showAboutWindow();
+        QVERIFY(about);
+        QCOMPARE(f.window->secondaryWindow(), about);
+        QVERIFY(!f.window->showSettingsWindow()); // one at a time
+
+        // Ctrl+Enter, a click on Send and the timer's expiry are all dropped.
+        QTest::keyClick(f.child<QWidget>("messageEditor"), Qt::Key_Return, Qt::ControlModifier);
+        QTest::mouseClick(f.child<QWidget>("sendButton"), Qt::LeftButton);
+        QTest::mouseClick(f.child<QWidget>("menuButton"), Qt::LeftButton);
+        f.window->deliveryTimer().start(1);
+        QTest::qWait(30);
+        QCOMPARE(f.controller.sent.size(), 0);
+        QCOMPARE(f.controller.expiries, 0);
+        QVERIFY(!f.window->mainMenu()->isVisible());
+
+        // Closing the main window closes only the secondary one.
+        QSignalSpy closed(f.window.get(), &MainWindow::closeAccepted);
+        QVERIFY(!f.window->close());
+        QTRY_VERIFY(!f.window->secondaryWindow());
+        QVERIFY(f.window->isVisible());
+        QCOMPARE(closed.size(), 0);
+        QCOMPARE(f.controller.closings, 0);
+
+        // The timer kept repeating: the next expiry reaches the messaging code.
+        QTRY_VERIFY(f.controller.expiries > 0);
+        f.window->deliveryTimer().stop();
+        QTest::mouseClick(f.child<QWidget>("sendButton"), Qt::LeftButton);
+        QCOMPARE(f.controller.sent.size(), 1);
+
+        QVERIFY(f.window->close());
+        QCOMPARE(closed.size(), 1);
+        QCOMPARE(f.controller.closings, 1);
+    }
+
+    void timeoutControls() {
+        WindowFixture f;
+        auto* spin = f.child<QSpinBox>("timeoutSpin");
+        auto* combo = f.child<QComboBox>("unitCombo");
+        QCOMPARE(spin->value(), 5);
+        QCOMPARE(combo->currentIndex(), 1);
+        QCOMPARE(spin->minimum(), 0);
+        QCOMPARE(spin->maximum(), 100);
+        spin->setValue(42);
+        combo->setCurrentIndex(2);
+        QCOMPARE(f.window->waitCount(), 42);
+        QCOMPARE(f.window->waitUnit(), 2);
+    }
+
+    void captions_data() {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("EN") << u"EN"_qs
+                            << QStringList{u"Send message"_qs,
+                                           u"Save template"_qs,
+                                           u"Keyboard shortcut: Ctrl+Enter"_qs,
+                                           u"Template syntax: \"header\" message body"_qs,
+                                           u"Cut|Copy|Paste"_qs,
+                                           u"Remove"_qs,
+                                           u"Settings|Changelog|About"_qs,
+                                           u"sec|min|hrs"_qs};
+        QTest::newRow("RU") << u"RU"_qs
+                            << QStringList{u"Послать сообщение"_qs,
+                                           u"Сохранить шаблон"_qs,
+                                           u"Быстрая отправка: Ctrl+Enter"_qs,
+                                           u"Формат шаблона: \"Заголовок\" тело сообщения (можно многострочное)"_qs,
+                                           u"Вырезать|Копировать|Вставить"_qs,
+                                           u"Удалить"_qs,
+                                           u"Настройки|История изменений|О программе"_qs,
+                                           u"сек|мин|час"_qs};
+    }
+    void captions() {
+        QFETCH(QString, language);
+        QFETCH(QStringList, expected);
+        WindowFixture f({}, language);
+        auto actions = [](const QMenu* menu) {
+            QStringList texts;
+            for (const QAction* a : menu->actions())
+                texts.append(a->text());
+            return texts.join(u'|');
+        };
+        auto* combo = f.child<QComboBox>("unitCombo");
+        QStringList units;
+        for (int i = 0; i < combo->count(); ++i)
+            units.append(combo->itemText(i));
+        const QStringList shown{f.child<QPushButton>("sendButton")->text(),
+                                f.child<QPushButton>("saveTemplateButton")->text(),
+                                f.child<QPushButton>("sendButton")->toolTip(),
+                                f.child<QPushButton>("saveTemplateButton")->toolTip(),
+                                actions(f.window->editorMenu()),
+                                actions(f.window->templateMenu()),
+                                actions(f.window->mainMenu()),
+                                units.join(u'|')};
+        QCOMPARE(shown, expected);
+        QCOMPARE(f.window->windowTitle(), u"Plinket Server v1.40"_qs);
+        for (const QMenu* menu : {f.window->editorMenu(), f.window->templateMenu()})
+            for (const QAction* a : menu->actions())
+                QVERIFY(!a->icon().isNull());
+        for (const QAction* a : f.window->mainMenu()->actions())
+            QVERIFY(a->icon().isNull());
+    }
+
+    void treeShowsTheDirectory() {
+        WindowFixture f({}, u"EN",
+                        "\xEF\xBB\xBF;Plinket Clients v2\r\n\r\n[+Office]\r\n  PC-1 = 10.0.0.1\r\n[-Office]\r\n");
+        QVERIFY(f.showAndWait());
+        auto* tree = f.child<QTreeView>("recipientTree");
+        const QModelIndex root = tree->model()->index(0, 0);
+        QCOMPARE(root.data().toString(), u"All clients"_qs);
+        QVERIFY(tree->isExpanded(root));
+        QVERIFY(!tree->isExpanded(tree->model()->index(0, 0, root)));
+        // Space on the current item ticks it; the tree shows the change at once.
+        tree->setFocus();
+        tree->setCurrentIndex(tree->model()->index(0, 0, root));
+        QTest::keyClick(tree, Qt::Key_Space);
+        QCOMPARE(root.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
+        QCOMPARE(f.recipients.at(2).checkState, CHECK_CHECKED);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_main_window.moc"
