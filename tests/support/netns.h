@@ -10,11 +10,12 @@
 // (processes first, then the namespaces, veths and bridge with them, then /etc/netns/<ns>).
 //
 // Running the test's own code in the console namespace: the test binary runs itself again through
-// `ip netns exec <console> <self> <testFunction>` (runSelfInConsole). The child sees
+// `ip netns exec <console> <self> <testFunction>` (runCurrentTestInConsole). The child sees
 // insideConsole() == true and rebuilds the lab's names with attached(); it is a fresh process, so
 // its sockets live in the console namespace and its /etc/hosts is the console's hosts file. This
 // is used rather than setns(2) because the hosts file needs a mount namespace of its own, which a
-// process that already runs threads cannot enter.
+// process that already runs threads cannot enter. The child runs initTestCase and cleanupTestCase
+// too: build labs inside test functions, or return early there when insideConsole().
 //
 // Under with_private_journal.sh the lab's /run/netns lives in the test's private /run, and the
 // programs in the lab write to the test's journal socket (a path socket reaches across network
