@@ -1,0 +1,76 @@
+#pragma once
+
+// The widget-free rules of a delivery round: how long the waiting period lasts, which id a Send
+// gets, whether the datagram fits what a client accepts, and how the round is closed (checked
+// clients still waiting become "Not delivered"; one status line per checked client for event 101).
+// Nothing here locks: callers hold recipientsLock around everything that touches records.
+
+#include "recipient_list.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+namespace plinket {
+
+// Units of waitCount as the unit selector orders them.
+inline constexpr qint32 WAIT_UNIT_SECONDS = 0;
+inline constexpr qint32 WAIT_UNIT_MINUTES = 1;
+inline constexpr qint32 WAIT_UNIT_HOURS = 2;
+
+// The waiting period in milliseconds: waitCount seconds, minutes or hours. A unit outside 0..2 (only a
+// hand-edited config.ini gives one) keeps `previousMs`, the period of the last Send (0 before the first).
+qint32 waitingPeriodMs(qint32 waitCount, qint32 waitUnit, qint32 previousMs);
+
+// Message ids never repeat within a run: the id is the time-based id of makeMessageId, except when that
+// is not above the last one handed out (a second Send in the same second, or the clock set back), when it
+// is the last one plus one. A client answers a repeated id with "2" without showing the message, so a
+// repeat would silently swallow the second message.
+class MessageIdSource {
+public:
+    qint32 next(const QDateTime& localNow);
+    // What next() would return now, without taking it (for sizing the datagram before asking).
+    qint32 peek(const QDateTime& localNow) const;
+
+private:
+    std::optional<qint32> m_last;
+};
+
+// How a client treats a message datagram of this many bytes.
+enum class PayloadFit {
+    Fits,      // shown whole
+    Cut,       // 2001..2048 bytes: shown, but cut after byte 2000 (end of the text and sender lost)
+    NeverShown // over 2048 bytes: dropped whole by every client, never shown nor reported
+};
+PayloadFit payloadFit(qsizetype datagramBytes);
+
+// The words of the status list in one interface language.
+struct StatusWords {
+    QString delivered;
+    QString confirmed;
+    QString notDelivered;
+    QString timePreposition;
+    static StatusWords inLanguage(QStringView code);
+};
+
+// The words for one checked client at the end of the round: "Delivered in 14:05:09",
+// "Confirmed in 14:05:09", or "Not delivered" for a client that never reported. Reports with any
+// other status are dropped by the listener, so no other value is expected; one is shown as
+// "Not delivered", which is what it means for the round.
+QString statusWords(quint8 deliveryStatus, const QString& reportTime, const StatusWords& words);
+
+// Local time now as the report time of a record: "hh:mm:ss", 24-hour clock.
+QString reportTimeText(const QTime& time);
+
+struct RoundClosure {
+    QString statusList;     // one line per checked client: name, TAB, "= ", words, CR LF
+    ChangedRecords changed; // records whose status image changed
+};
+
+// closeDeliveryRound's walk (caller holds recipientsLock): every client record checked at this
+// moment that is still Waiting becomes NotDelivered (ancestors recomputed), and its line is added.
+RoundClosure closeRound(RecipientList& recipients, const StatusWords& words);
+
+} // namespace plinket

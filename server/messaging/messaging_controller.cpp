@@ -1,0 +1,109 @@
+#include "messaging_controller.h"
+
+#include "eventlog.h"
+#include "messaging_texts.h"
+#include "protocol.h"
+
+namespace plinket {
+
+MessagingController::MessagingController(RecipientList& recipients, QMutex& recipientsLock, BroadcastSetting& broadcast,
+                                         QTimer& deliveryTimer, QString languageCode, QString senderName, Hooks hooks)
+    : m_recipients(recipients), m_lock(recipientsLock), m_broadcast(broadcast), m_deliveryTimer(deliveryTimer),
+      m_language(std::move(languageCode)), m_senderName(std::move(senderName)), m_hooks(std::move(hooks)) {
+    if (!m_hooks.now)
+        m_hooks.now = [] { return QDateTime::currentDateTime(); };
+    if (!m_hooks.writeEvent)
+        m_hooks.writeEvent = [](const QString& id, const QString& text, const QString& statusList) {
+            reportEvent(EventSource::Server, EVENT_TYPE_INFORMATION, EVENT_SERVER_DELIVERY_CLOSED, id, text,
+                        statusList);
+        };
+    if (!m_hooks.notify)
+        m_hooks.notify = [](const ChangedRecords&) {};
+}
+
+MessagingController::~MessagingController() {
+    if (SendWorker* worker = m_worker.data()) {
+        {
+            QMutexLocker lock(&m_lock);
+            worker->stop();
+        }
+        worker->wait();
+    }
+}
+
+void MessagingController::onSend(const QString& text) {
+    if (text.isEmpty())
+        return;
+
+    const auto datagramWith = [&](qint32 id) {
+        return formatMessageDatagram(m_language, QString::number(id), text, m_senderName);
+    };
+    const qsizetype bytes = datagramWith(m_ids.peek(m_hooks.now())).toUtf8().size();
+    const QString title = messagingText(m_language, MessagingTextId::oversizeTitle);
+    switch (payloadFit(bytes)) {
+    case PayloadFit::NeverShown:
+        if (m_hooks.warnNeverShown)
+            m_hooks.warnNeverShown(title, messagingText(m_language, MessagingTextId::oversizeNeverShown).arg(bytes));
+        return;
+    case PayloadFit::Cut:
+        if (m_hooks.confirmCut &&
+            !m_hooks.confirmCut(title, messagingText(m_language, MessagingTextId::oversizeCut).arg(bytes)))
+            return;
+        break;
+    case PayloadFit::Fits:
+        break;
+    }
+
+    // The id is taken now, after any question, so it reflects the moment of sending.
+    const qint32 id = m_ids.next(m_hooks.now());
+    ChangedRecords changed;
+    {
+        QMutexLocker lock(&m_lock);
+        if (SendWorker* previous = m_worker.data())
+            previous->stop();
+        changed = m_recipients.resetDeliveryState();
+    }
+    m_hooks.notify(changed);
+
+    m_job = SendJob{datagramWith(id), text, id};
+    auto* worker = new SendWorker(m_job, m_broadcast.snapshot(), m_recipients, m_lock, m_hooks.sendOptions);
+    // Workers are never waited for; each is deleted on the UI thread once it has ended by itself.
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    m_worker = worker;
+    worker->start();
+
+    const qint32 count = m_hooks.waitCount ? m_hooks.waitCount() : 0;
+    const qint32 unit = m_hooks.waitUnit ? m_hooks.waitUnit() : WAIT_UNIT_SECONDS;
+    m_waitingPeriodMs = plinket::waitingPeriodMs(count, unit, m_waitingPeriodMs);
+    m_deliveryTimer.setSingleShot(false);
+    m_deliveryTimer.start(m_waitingPeriodMs);
+    m_awaitingReports = true;
+}
+
+void MessagingController::closeDeliveryRound() {
+    RoundClosure closure;
+    {
+        QMutexLocker lock(&m_lock);
+        closure = closeRound(m_recipients, StatusWords::inLanguage(m_language));
+    }
+    m_hooks.notify(closure.changed);
+    m_hooks.writeEvent(QString::number(m_job.messageId), m_job.messageText, closure.statusList);
+}
+
+void MessagingController::onDeliveryTimer() {
+    m_deliveryTimer.stop();
+    if (!m_awaitingReports)
+        return;
+    closeDeliveryRound();
+    m_awaitingReports = false;
+}
+
+void MessagingController::onMainWindowClosing() {
+    if (!m_awaitingReports)
+        return;
+    closeDeliveryRound();
+    m_deliveryTimer.stop();
+    m_awaitingReports = false;
+}
+
+} // namespace plinket

@@ -1,0 +1,86 @@
+#pragma once
+
+// The console's Send action and delivery round, widget-free: the main window calls onSend,
+// onDeliveryTimer and onMainWindowClosing (DeliveryController); the window's deliveryTimer, its
+// waiting-period controls, the tree model and the message boxes are reached through the hooks, so
+// tests drive the same object without a screen.
+//
+// onSend: an empty text does nothing (a text of blanks is sent as it is). A text whose datagram a
+// client would drop (over 2048 bytes) is not sent and the administrator is told why; one that a
+// client would cut (over 2000 bytes) is sent only when the administrator says so. Otherwise:
+// the previous SendWorker is stopped and every record reset (one hold of recipientsLock), a new id
+// (never repeating within the run), the SendJob, a new SendWorker, the waiting period, and the
+// deliveryTimer (re)started.
+//
+// The deliveryTimer repeats until the round is closed, so an expiry the window drops while a
+// secondary window is open is followed by another one a full period later, which closes the round.
+
+#include "broadcast_setting.h"
+#include "delivery_controller.h"
+#include "delivery_round.h"
+#include "send_worker.h"
+
+#include <QDateTime>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+
+namespace plinket {
+
+class MessagingController final : public DeliveryController {
+public:
+    struct Hooks {
+        std::function<qint32()> waitCount;
+        std::function<qint32()> waitUnit;
+        // Records whose image changed; called on the UI thread after recipientsLock is released.
+        std::function<void(const ChangedRecords&)> notify;
+        // The datagram would be cut at the client: true to send anyway (default: send).
+        std::function<bool(const QString& title, const QString& text)> confirmCut;
+        // The datagram would be dropped by every client: it is not sent; say so (default: nothing).
+        std::function<void(const QString& title, const QString& text)> warnNeverShown;
+        // Event 101 of the round (default: reportEvent to the event log).
+        std::function<void(const QString& id, const QString& text, const QString& statusList)> writeEvent;
+        // The local wall-clock time the message id is made from (default: now).
+        std::function<QDateTime()> now;
+        SendWorker::Options sendOptions;
+    };
+
+    MessagingController(RecipientList& recipients, QMutex& recipientsLock, BroadcastSetting& broadcast,
+                        QTimer& deliveryTimer, QString languageCode, QString senderName, Hooks hooks);
+    // Stops and waits for a worker still running (tests and tools; the console keeps its controller).
+    ~MessagingController() override;
+
+    void onSend(const QString& text) override;
+    void onDeliveryTimer() override;
+    void onMainWindowClosing() override;
+
+    // Marks every checked client still waiting as not delivered and writes event 101 for the last
+    // Send. UI thread.
+    void closeDeliveryRound();
+
+    bool awaitingReports() const { return m_awaitingReports; }
+    qint32 waitingPeriodMs() const { return m_waitingPeriodMs; }
+    const SendJob& lastJob() const { return m_job; }
+    // The worker of the last Send while it runs, else nullptr.
+    SendWorker* currentWorker() const { return m_worker.data(); }
+
+private:
+    RecipientList& m_recipients;
+    QMutex& m_lock;
+    BroadcastSetting& m_broadcast;
+    QTimer& m_deliveryTimer;
+    QString m_language;
+    QString m_senderName;
+    Hooks m_hooks;
+
+    MessageIdSource m_ids;
+    SendJob m_job;
+    QPointer<SendWorker> m_worker;
+    qint32 m_waitingPeriodMs = 0;
+    bool m_awaitingReports = false;
+};
+
+} // namespace plinket

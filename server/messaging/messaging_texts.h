@@ -1,0 +1,20 @@
+#pragma once
+
+// Texts the messaging code adds to the interface: the warnings shown before a message that a
+// client would cut or drop is sent. Same shape as the language tables: Russian and English.
+
+#include <QString>
+#include <QStringView>
+
+namespace plinket {
+
+enum class MessagingTextId {
+    oversizeTitle,      // title of both warnings
+    oversizeNeverShown, // %1 = bytes; the message is not sent
+    oversizeCut,        // %1 = bytes; a question: send anyway?
+};
+
+// The text in the given language ("EN" gives English, anything else Russian).
+QString messagingText(QStringView languageCode, MessagingTextId id);
+
+} // namespace plinket

@@ -1,0 +1,98 @@
+#include "report_listener.h"
+
+#include "crash_handler.h"
+#include "delivery_round.h"
+#include "receive_buffer.h"
+#include "report_matcher.h"
+
+#include <QDeadlineTimer>
+#include <QNetworkDatagram>
+#include <QTime>
+#include <QUdpSocket>
+
+#include <vector>
+
+namespace plinket {
+
+ReportListener::ReportListener(RecipientList& recipients, QMutex& recipientsLock, Notify notify, PortBusy portBusy,
+                               Options options)
+    : m_recipients(recipients), m_lock(recipientsLock), m_notify(std::move(notify)), m_portBusy(std::move(portBusy)),
+      m_options(std::move(options)) {
+    setObjectName(QStringLiteral("ReportListener"));
+}
+
+ReportListener::~ReportListener() {
+    stop();
+    wait();
+}
+
+bool ReportListener::waitUntilListening(int timeoutMs) const {
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_state.load() == State::Starting && !deadline.hasExpired())
+        QThread::msleep(5);
+    return m_state.load() == State::Listening;
+}
+
+void ReportListener::run() {
+    prepareThreadForCrashReports();
+
+    QUdpSocket socket;
+    // Not shared: a second console on this computer must find the port busy, not split the reports.
+    if (!socket.bind(m_options.bindAddress, m_options.port, QAbstractSocket::DontShareAddress)) {
+        m_state = State::PortBusy;
+        if (m_portBusy)
+            m_portBusy();
+        return;
+    }
+    m_receiveBuffer = enlargeReceiveBuffer(socket.socketDescriptor(), REPORT_RECEIVE_BUFFER_BYTES);
+
+    ReportMatcher matcher;
+    {
+        QMutexLocker lock(&m_lock);
+        matcher = ReportMatcher(m_recipients);
+    }
+    m_state = State::Listening;
+
+    std::vector<ReportDatagram> batch;
+    batch.reserve(size_t(m_options.batchLimit));
+    while (!m_stop.load()) {
+        if (!socket.hasPendingDatagrams())
+            socket.waitForReadyRead(250);
+        batch.clear();
+        while (int(batch.size()) < m_options.batchLimit && socket.hasPendingDatagrams()) {
+            // One byte more than the buffer tells a datagram that is too long; it is dropped whole.
+            const QNetworkDatagram datagram = socket.receiveDatagram(RECEIVE_BUFFER_SIZE + 1);
+            if (!datagram.isValid())
+                break;
+            if (datagram.data().size() > RECEIVE_BUFFER_SIZE)
+                continue;
+            ReportDatagram report = readReportDatagram(datagram.senderAddress(), datagram.data());
+            if (report.status != REPORT_STATUS_RECEIVED && report.status != REPORT_STATUS_CONFIRMED)
+                continue;
+            batch.push_back(std::move(report));
+        }
+        if (batch.empty())
+            continue;
+        m_read += qint64(batch.size());
+
+        ChangedRecords changed;
+        qint64 applied = 0;
+        const QString now = reportTimeText(QTime::currentTime());
+        {
+            QMutexLocker lock(&m_lock);
+            for (const ReportDatagram& report : batch) {
+                const int index = matcher.match(m_recipients, report);
+                if (index < 0)
+                    continue;
+                changed += m_recipients.recordReport(index, report.status, now);
+                ++applied;
+            }
+        }
+        m_applied += applied;
+        if (!changed.isEmpty() && m_notify)
+            m_notify(changed);
+    }
+    m_state = State::Stopped;
+}
+
+} // namespace plinket
