@@ -110,18 +110,7 @@ void runConsole(int argc, char** argv) {
     app.exec();
 
     // Normal close: the window has let the messaging code close a running waiting period.
-    const WindowGeometry geometry = window.currentGeometry();
-    settings.windowPosX = geometry.posX;
-    settings.windowPosY = geometry.posY;
-    settings.windowWidth = geometry.width;
-    settings.windowHeight = geometry.height;
-    settings.splitterHoriz = geometry.splitterHoriz;
-    settings.splitterVertc = geometry.splitterVertc;
-    settings.waitCount = window.waitCount();
-    settings.waitUnit = window.waitUnit();
-    const BroadcastSnapshot now = broadcast.snapshot();
-    settings.broadcastEnabled = now.enabled;
-    settings.broadcastAddress = now.address;
+    storeWindowState(window, broadcast, settings);
     (void)saveSettings(settingsPath, settings, primaryDisplaySize());
     endProgram();
 }

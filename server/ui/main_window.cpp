@@ -408,4 +408,21 @@ void MainWindow::removeSelectedTemplate() {
     m_selectingSilently = false;
 }
 
+// ---- shutdown ----------------------------------------------------------------------------------------
+
+void storeWindowState(const MainWindow& window, const BroadcastSetting& broadcast, ServerSettings& settings) {
+    const WindowGeometry geometry = window.currentGeometry();
+    settings.windowPosX = geometry.posX;
+    settings.windowPosY = geometry.posY;
+    settings.windowWidth = geometry.width;
+    settings.windowHeight = geometry.height;
+    settings.splitterHoriz = geometry.splitterHoriz;
+    settings.splitterVertc = geometry.splitterVertc;
+    settings.waitCount = window.waitCount();
+    settings.waitUnit = window.waitUnit();
+    const BroadcastSnapshot now = broadcast.snapshot();
+    settings.broadcastEnabled = now.enabled;
+    settings.broadcastAddress = now.address;
+}
+
 } // namespace plinket

@@ -182,4 +182,8 @@ private:
     bool m_selectingSilently = false;
 };
 
+// What a normal close stores in the settings from the window: the frame's position, the client
+// size, both splitter positions, the waiting period and the broadcast mode and address.
+void storeWindowState(const MainWindow& window, const BroadcastSetting& broadcast, ServerSettings& settings);
+
 } // namespace plinket

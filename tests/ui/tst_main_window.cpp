@@ -176,6 +176,31 @@ private slots:
         QCOMPARE(f.window->waitUnit(), 2);
     }
 
+    void closeStoresTheWindowState() {
+        WindowFixture f;
+        f.broadcast.setEnabled(1);
+        f.broadcast.setAddress(u"10.0.0.255"_qs);
+        f.window->applyGeometry(WindowGeometry{30, 40, 500, 250, 90, 270});
+        QVERIFY(f.showAndWait());
+        f.window->resize(600, 300);
+        f.child<QSpinBox>("timeoutSpin")->setValue(0);
+        f.child<QComboBox>("unitCombo")->setCurrentIndex(0);
+        ServerSettings settings;
+        settings.language = u"EN"_qs;
+        storeWindowState(*f.window, f.broadcast, settings);
+        QCOMPARE(settings.windowPosX, f.window->pos().x());
+        QCOMPARE(settings.windowPosY, f.window->pos().y());
+        QCOMPARE(settings.windowWidth, 600);
+        QCOMPARE(settings.windowHeight, 300);
+        QCOMPARE(settings.splitterHoriz, f.child<QWidget>("messageEditor")->height());
+        QCOMPARE(settings.splitterVertc, f.child<QWidget>("editorSplitter")->width());
+        QCOMPARE(settings.waitCount, 0);
+        QCOMPARE(settings.waitUnit, 0);
+        QCOMPARE(settings.broadcastEnabled, 1);
+        QCOMPARE(settings.broadcastAddress, u"10.0.0.255"_qs);
+        QCOMPARE(settings.language, u"EN"_qs);
+    }
+
     void captions_data() {
         QTest::addColumn<QString>("language");
         QTest::addColumn<QStringList>("expected");

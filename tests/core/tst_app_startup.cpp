@@ -1,0 +1,118 @@
+// Runs the real plinket_server in a temporary working folder whose start-up checks fail, with its
+// message boxes written to a file instead of shown. Every such run must end by itself with exit
+// code 0 and leave config.ini exactly as it was (or absent).
+
+#include "message_box.h"
+#include "test_files.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace plinket;
+using plinket::test::BOM;
+using plinket::test::readFileBytes;
+using plinket::test::writeFileBytes;
+
+using Boxes = QList<ShownMessageBox>;
+Q_DECLARE_METATYPE(Boxes)
+
+namespace {
+
+// The display size the console will see (the test runs on the same offscreen platform); a
+// config.ini saved at that size keeps its language.
+QByteArray thisScreen() {
+    const QSize size = QGuiApplication::primaryScreen()->size();
+    return QByteArray::number(size.width()) + '*' + QByteArray::number(size.height());
+}
+
+QByteArray configIni(const QByteArray& language, const QByteArray& clients, const QByteArray& screen = {}) {
+    return BOM + "[Common]\r\nLanguage = " + language +
+           "\r\nScreenRes = " + (screen.isEmpty() ? thisScreen() : screen) +
+           "\r\nWindowPosX = 10\r\n\r\n[Paths]\r\nClients = " + clients + "\r\nTemplates = .\\templates.ini\r\n";
+}
+
+const QString CLIENTS_RU = u"Не могу создать/открыть файл clients.ini."_qs;
+const QString CLIENTS_EN = u"Can't create/open clients.ini file."_qs;
+const ShownMessageBox LANGUAGE_BOX{BoxIcon::Warning, u"Warning"_qs,
+                                   u"Incorrect language setting, only RU or EN are permissible.\r\n"
+                                   u"Application was launched with default 'RU' setting."_qs};
+
+} // namespace
+
+class TestAppStartup final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void failingStartup_data() {
+        QTest::addColumn<QByteArray>("config");    // empty: no config.ini
+        QTest::addColumn<bool>("clientsIsFolder"); // clients.ini in the working folder is a folder
+        QTest::addColumn<Boxes>("boxes");
+        QTest::newRow("no config, clients.ini cannot be created")
+            << QByteArray() << true << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}};
+        QTest::newRow("clients.ini in a folder that does not exist")
+            << configIni("RU", ".\\missing\\clients.ini") << false
+            << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}};
+        QTest::newRow("English") << configIni("EN", ".\\missing\\clients.ini") << false
+                                 << Boxes{{BoxIcon::Error, u"Error!"_qs, CLIENTS_EN}};
+        QTest::newRow("English saved at another display size: Russian")
+            << configIni("EN", ".\\missing\\clients.ini", "1920*1080") << false
+            << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}};
+        QTest::newRow("invalid language: one warning, then Russian")
+            << configIni("en", ".\\missing\\clients.ini") << false
+            << Boxes{LANGUAGE_BOX, {BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}};
+        QTest::newRow("invalid language at another display size: still one warning")
+            << configIni("DE", ".\\missing\\clients.ini", "1*1") << false
+            << Boxes{LANGUAGE_BOX, {BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}};
+    }
+    void failingStartup() {
+        QFETCH(QByteArray, config);
+        QFETCH(bool, clientsIsFolder);
+        QFETCH(Boxes, boxes);
+        QTemporaryDir work;
+        QVERIFY(work.isValid());
+        const QString configPath = work.filePath(u"config.ini"_qs);
+        if (!config.isEmpty())
+            QVERIFY(writeFileBytes(configPath, config));
+        if (clientsIsFolder)
+            QVERIFY(QDir(work.path()).mkdir(u"clients.ini"_qs));
+        const QString boxFile = work.filePath(u"boxes.jsonl"_qs);
+
+        QProcess console;
+        console.setWorkingDirectory(work.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+        env.insert(u"PLINKET_TEST_MESSAGE_BOXES"_qs, boxFile);
+        console.setProcessEnvironment(env);
+        console.start(QStringLiteral(PLINKET_SERVER_PROGRAM), {});
+        QVERIFY(console.waitForStarted());
+        // A console that got past its checks would wait for its window to be closed.
+        if (!console.waitForFinished(60000)) {
+            console.kill();
+            console.waitForFinished();
+            QFAIL("the console did not end after its start-up failure");
+        }
+        QCOMPARE(console.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(console.exitCode(), 0);
+
+        const Boxes shown = readMessageBoxFile(boxFile);
+        QCOMPARE(shown.size(), boxes.size());
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            QCOMPARE(shown[i].icon, boxes[i].icon);
+            QCOMPARE(shown[i].title, boxes[i].title);
+            QCOMPARE(shown[i].text, boxes[i].text);
+        }
+        // Nothing saved: config.ini as it was, or still absent.
+        if (config.isEmpty())
+            QVERIFY(!QFile::exists(configPath));
+        else
+            QCOMPARE(readFileBytes(configPath), config);
+        QVERIFY(!QFile::exists(work.filePath(u"templates.ini"_qs)));
+    }
+};
+
+QTEST_MAIN(TestAppStartup)
+#include "tst_app_startup.moc"
