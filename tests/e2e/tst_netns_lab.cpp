@@ -71,8 +71,8 @@ class TestNetnsLab final : public QObject {
 
 private slots:
     // Responders in two client namespaces; the console side reaches them by address, by a name from
-    // its own hosts file and by the lab's broadcast address, and every report comes back carrying the
-    // host name and FQDN of the namespace that sent it.
+    // its own hosts file, by the lab's subnet broadcast and by 255.255.255.255, and every report comes
+    // back carrying the host name and FQDN of the namespace that sent it.
     void reportsComeBackThroughTheLab() {
         if (NetnsLab::insideConsole())
             return consoleReachesResponders();
@@ -172,6 +172,9 @@ private:
         QVERIFY(sendDatagramFromFreshSocket(message(1003), QHostAddress(NetnsLab::broadcastAddress()), MESSAGE_PORT));
         for (int i = 0; i < lab.clientCount(); ++i)
             expect(i, 1003);
+        QVERIFY(sendDatagramFromFreshSocket(message(1004), QHostAddress::Broadcast, MESSAGE_PORT));
+        for (int i = 0; i < lab.clientCount(); ++i)
+            expect(i, 1004);
 
         const QList<Seen> seen = collectReports(socket, expected);
         for (const Seen& e : std::as_const(expected))

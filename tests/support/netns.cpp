@@ -150,7 +150,10 @@ bool NetnsLab::create(int clients) {
         ip({u"-n"_qs, con, u"link"_qs, u"add"_qs, BRIDGE, u"type"_qs, u"bridge"_qs}, &error) &&
         ip({u"-n"_qs, con, u"addr"_qs, u"add"_qs, consoleAddress() + net, u"broadcast"_qs, brd, u"dev"_qs, BRIDGE},
            &error) &&
-        ip({u"-n"_qs, con, u"link"_qs, u"set"_qs, BRIDGE, u"up"_qs}, &error);
+        ip({u"-n"_qs, con, u"link"_qs, u"set"_qs, BRIDGE, u"up"_qs}, &error) &&
+        // The lab has no way out; a default route only lets 255.255.255.255 leave on the bridge (without
+        // one, sending there fails as unreachable).
+        ip({u"-n"_qs, con, u"route"_qs, u"add"_qs, u"default"_qs, u"dev"_qs, BRIDGE}, &error);
     for (int i = 0; ok && i < clients; ++i) {
         const QString ns = clientNamespace(i);
         ok = ip({u"netns"_qs, u"add"_qs, ns}, &error);
@@ -166,7 +169,8 @@ bool NetnsLab::create(int clients) {
              ip({u"-n"_qs, ns, u"addr"_qs, u"add"_qs, clientAddress(i) + net, u"broadcast"_qs, brd, u"dev"_qs,
                  u"eth0"_qs},
                 &error) &&
-             ip({u"-n"_qs, ns, u"link"_qs, u"set"_qs, u"eth0"_qs, u"up"_qs}, &error);
+             ip({u"-n"_qs, ns, u"link"_qs, u"set"_qs, u"eth0"_qs, u"up"_qs}, &error) &&
+             ip({u"-n"_qs, ns, u"route"_qs, u"add"_qs, u"default"_qs, u"dev"_qs, u"eth0"_qs}, &error);
     }
     if (!ok)
         return fail(u"cannot build the lab: "_qs + error);

@@ -3,7 +3,8 @@
 // A throw-away network lab for end-to-end tests: one "console" namespace holding a bridge with
 // 10.250.0.1/24, and K "client" namespaces, each joined to the bridge by a veth pair and holding
 // 10.250.0.(10+i)/24. Nothing is created in, or sent through, the machine's own network
-// namespace; broadcasts to 10.250.0.255 stay on the lab's bridge.
+// namespace; broadcasts to 10.250.0.255 and 255.255.255.255 stay on the lab's bridge (each
+// namespace's default route leads onto the bridge, which has no way out).
 //
 // Names carry the test's pid ("plk<pid>-con", "plk<pid>-c<i>"), so concurrent runs never meet,
 // and leftovers of a killed run are removed by the next one. The destructor tears everything down

@@ -64,6 +64,8 @@ ip -n "$con" link set lo up
 ip -n "$con" link add plkbr0 type bridge
 ip -n "$con" addr add 10.250.0.1/24 broadcast 10.250.0.255 dev plkbr0
 ip -n "$con" link set plkbr0 up
+# The lab has no way out, so a default route only makes 255.255.255.255 leave on the bridge.
+ip -n "$con" route add default dev plkbr0
 hosts=$(printf '127.0.0.1\tlocalhost\n::1\tlocalhost\n10.250.0.1\t%s.plinket.lab %s\n' "$con" "$con")
 client_ns=() client_hosts=() client_addresses=()
 for ((i = 0; i < clients; i++)); do
@@ -76,6 +78,7 @@ for ((i = 0; i < clients; i++)); do
     ip -n "$con" link set "plkv$i" master plkbr0 up
     ip -n "$ns" addr add "$address/24" broadcast 10.250.0.255 dev eth0
     ip -n "$ns" link set eth0 up
+    ip -n "$ns" route add default dev eth0
     hosts+=$(printf '\n%s\t%s.plinket.lab %s' "$address" "$ns" "$ns")
     client_ns+=("$ns") client_hosts+=("$ns") client_addresses+=("$address")
 done
