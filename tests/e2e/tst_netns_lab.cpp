@@ -6,11 +6,8 @@
 #include <QHostInfo>
 #include <QProcess>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
-
-#include <memory>
 
 using namespace plinket;
 using plinket::test::JournalCapture;
@@ -115,18 +112,8 @@ private slots:
             QSKIP(qPrintable(lab.reason()));
         JournalCapture journal;
         const bool journaled = JournalCapture::available() && journal.start();
-        std::vector<std::unique_ptr<QTemporaryDir>> runtimeDirs;
         for (int i = 0; i < lab.clientCount(); ++i) {
-            // Each client is its own logon session: its own runtime folder, so its single-instance lock
-            // does not stop the others.
-            runtimeDirs.push_back(std::make_unique<QTemporaryDir>());
-            QVERIFY(runtimeDirs.back()->isValid());
-            QFile::setPermissions(runtimeDirs.back()->path(),
-                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
-            env.insert(u"XDG_RUNTIME_DIR"_qs, runtimeDirs.back()->path());
-            QVERIFY(lab.startInClient(i, QStringLiteral(PLINKET_CLIENT_PATH), {}, env));
+            QVERIFY(lab.startInClient(i, QStringLiteral(PLINKET_CLIENT_PATH), {}, lab.clientEnvironment(i)));
             QVERIFY2(lab.waitForUdpPort(lab.clientNamespace(i), MESSAGE_PORT), "plinket_client did not bind its port");
         }
         QString output;

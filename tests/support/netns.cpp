@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -52,7 +53,7 @@ NetnsLab::~NetnsLab() {
 NetnsLab::NetnsLab(NetnsLab&& other) noexcept
     : m_tag(std::move(other.m_tag)), m_clients(other.m_clients), m_owner(other.m_owner),
       m_namespaces(std::move(other.m_namespaces)), m_processes(std::move(other.m_processes)),
-      m_reason(std::move(other.m_reason)) {
+      m_reason(std::move(other.m_reason)), m_runtimeDirs(std::move(other.m_runtimeDirs)) {
     other.m_owner = false;
     other.m_processes.clear();
 }
@@ -216,6 +217,7 @@ void NetnsLab::teardown() {
         delete p;
     }
     m_processes.clear();
+    m_runtimeDirs.clear();
     if (!m_owner)
         return;
     m_owner = false;
@@ -271,6 +273,27 @@ QProcess* NetnsLab::startInClient(int i, const QString& program, const QStringLi
 
 QProcess* NetnsLab::startInConsole(const QString& program, const QStringList& args, const QProcessEnvironment& env) {
     return start(consoleNamespace(), consoleHostName(), program, args, env);
+}
+
+QProcessEnvironment NetnsLab::clientEnvironment(int i) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+    auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + u"/"_qs + clientNamespace(i) + u"-XXXXXX"_qs);
+    if (dir->isValid()) {
+        QFile::setPermissions(dir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env.insert(u"XDG_RUNTIME_DIR"_qs, dir->path());
+        m_runtimeDirs.push_back(std::move(dir));
+    }
+    return env;
+}
+
+QByteArray NetnsLab::clientsFile(bool byName) const {
+    QByteArray bytes = "\xEF\xBB\xBF;Plinket Clients v2\r\n\r\n[+Lab]\r\n";
+    for (int i = 0; i < m_clients; ++i)
+        bytes +=
+            (u"  "_qs + clientHostName(i) + u" = "_qs + (byName ? clientHostName(i) : clientAddress(i)) + u"\r\n"_qs)
+                .toUtf8();
+    return bytes + "[-Lab]\r\n";
 }
 
 int NetnsLab::run(const QString& ns, const QString& program, const QStringList& args, QByteArray* output,

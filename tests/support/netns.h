@@ -32,7 +32,7 @@
 //         NetnsLab lab;
 //         if (!lab.create(2))
 //             QSKIP(qPrintable(lab.reason()));
-//         QProcess* client = lab.startInClient(0, clientPath, {});
+//         QVERIFY(lab.startInClient(0, clientPath, {}, lab.clientEnvironment(0)));
 //         QVERIFY(lab.waitForUdpPort(lab.clientNamespace(0), MESSAGE_PORT));
 //         QString output;
 //         QVERIFY2(lab.runCurrentTestInConsole(&output), qPrintable(output));
@@ -43,7 +43,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <vector>
+
 class QProcess;
+class QTemporaryDir;
 
 namespace plinket::test {
 
@@ -91,6 +95,12 @@ public:
                             const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
     QProcess* startInConsole(const QString& program, const QStringList& args,
                              const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
+    // The environment for a real program in client i: offscreen Qt platform, and a runtime folder of
+    // its own (each client is its own logon session, so the single-instance lock of one does not stop
+    // another). The folder lives as long as the lab.
+    QProcessEnvironment clientEnvironment(int i);
+    // clients.ini listing every lab client in one group "Lab", by address or by host name.
+    QByteArray clientsFile(bool byName = false) const;
     // Runs a program in a namespace to its end; returns its exit code, -1 when it did not finish in time.
     int run(const QString& ns, const QString& program, const QStringList& args, QByteArray* output = nullptr,
             int timeoutMs = 30000) const;
@@ -125,6 +135,7 @@ private:
     QStringList m_namespaces; // created so far, console first
     QList<QProcess*> m_processes;
     QString m_reason;
+    std::vector<std::unique_ptr<QTemporaryDir>> m_runtimeDirs;
 };
 
 } // namespace plinket::test
