@@ -44,6 +44,7 @@ void ReportListener::run() {
             m_portBusy();
         return;
     }
+    m_boundPort = socket.localPort();
     m_receiveBuffer = enlargeReceiveBuffer(socket.socketDescriptor(), REPORT_RECEIVE_BUFFER_BYTES);
 
     ReportMatcher matcher;

@@ -52,6 +52,8 @@ public:
     State state() const { return m_state.load(); }
     // Waits until the socket is bound (or binding failed); true when listening.
     bool waitUntilListening(int timeoutMs) const;
+    // The port actually bound (Options::port, or the system's choice when that was 0); 0 until bound.
+    quint16 boundPort() const { return m_boundPort.load(); }
     // The receive buffer the system granted (as getsockopt reports it), -1 until known.
     int receiveBufferBytes() const { return m_receiveBuffer.load(); }
     // Reports read (status 1 or 2) and reports that updated a record, since the start.
@@ -70,6 +72,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<State> m_state{State::Starting};
     std::atomic<int> m_receiveBuffer{-1};
+    std::atomic<quint16> m_boundPort{0};
     std::atomic<qint64> m_read{0};
     std::atomic<qint64> m_applied{0};
 };
