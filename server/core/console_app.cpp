@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFont>
 #include <QPalette>
 #include <QScreen>
 #include <QSysInfo>
@@ -49,6 +50,11 @@ void runConsole(int argc, char** argv) {
     const QString workingDirectory = QDir::currentPath() + u'/';
 
     QApplication app(argc, argv);
+    // The controls have fixed pixel sizes (a 160x40 button, a 45-pixel unit box, a 230-pixel donate
+    // button); a narrow 8-point face keeps every caption inside them.
+    QFont font(u"Liberation Sans"_qs, 8);
+    font.setStyleHint(QFont::SansSerif);
+    QApplication::setFont(font);
     // The program ends when the main window accepts its close, not when some window disappears.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -22,6 +23,30 @@
 #include <QTreeView>
 
 namespace plinket {
+
+namespace {
+
+// The unit box is only 45 pixels wide; the usual drop-down arrow area would leave too little room
+// for "мин" / "hrs". This style narrows the arrow and the margins of that one box.
+class NarrowComboStyle final : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl sub,
+                         const QWidget* widget) const override {
+        if (control == CC_ComboBox && option) {
+            const QRect r = option->rect;
+            constexpr int arrow = 13;
+            if (sub == SC_ComboBoxArrow)
+                return QRect(r.right() - arrow + 1, r.top(), arrow, r.height());
+            if (sub == SC_ComboBoxEditField)
+                return QRect(r.left() + 3, r.top() + 1, r.width() - arrow - 4, r.height() - 2);
+        }
+        return QProxyStyle::subControlRect(control, option, sub, widget);
+    }
+};
+
+} // namespace
 
 MainWindowTexts MainWindowTexts::inLanguage(QStringView code) {
     auto t = [code](TextId id) { return textIn(code, id); };
@@ -101,6 +126,9 @@ void MainWindow::buildControls(const ConsoleIcons& icons) {
     m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_tree->setIconSize(QSize(10, 10));
+    // Long names widen the column and bring up a horizontal scroll bar instead of being cut.
+    m_tree->header()->setStretchLastSection(false);
+    m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
     m_paneSplitter = new ProportionalSplitter(Qt::Horizontal, this);
     m_paneSplitter->setObjectName(QStringLiteral("paneSplitter"));
@@ -119,6 +147,9 @@ void MainWindow::buildControls(const ConsoleIcons& icons) {
     m_unitCombo = new QComboBox(m_timeoutPanel);
     m_unitCombo->setObjectName(QStringLiteral("unitCombo"));
     m_unitCombo->setGeometry(0, 20, 45, 20);
+    auto* narrow = new NarrowComboStyle(); // a style without a parent would need an owner
+    narrow->setParent(m_unitCombo);
+    m_unitCombo->setStyle(narrow);
     m_unitCombo->addItems({m_texts.unitSeconds, m_texts.unitMinutes, m_texts.unitHours});
     m_unitCombo->setCurrentIndex(m_waitUnit);
     // The fields follow the controls from now on; until the user changes them they keep the

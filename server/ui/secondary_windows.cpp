@@ -128,6 +128,10 @@ AboutWindow::AboutWindow(QWidget* owner, const QString& title, const QString& do
     link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     link->setCursor(Qt::PointingHandCursor);
     link->setAlignment(Qt::AlignCenter);
+    QPalette blue = link->palette();
+    blue.setColor(QPalette::Link, QColor(0, 0, 255));
+    blue.setColor(QPalette::LinkVisited, QColor(0, 0, 255));
+    link->setPalette(blue);
     connect(link, &QLabel::linkActivated, this, [] { QDesktopServices::openUrl(FORUM_URL); });
 
     auto* donate = new QPushButton(donateLabel, this);

@@ -21,7 +21,7 @@ class Ipv4AddressEdit;
 inline const QUrl FORUM_URL{QStringLiteral("https://forum.plinket.example.org/t/plinket-server")};
 inline const QUrl DONATE_URL{QStringLiteral("https://plinket.example.org/donate")};
 // Shown after FORUM_CAPTION_PREFIX in the forum link, in both languages.
-inline constexpr auto FORUM_NAME = u"Plinket Forum";
+inline constexpr auto FORUM_NAME = u"Plinket";
 
 // Base of the three: a fixed-size top-level window owned by the main window, with a title and a
 // close box only, centred on the screen, deleted when closed.
