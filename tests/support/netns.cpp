@@ -28,6 +28,15 @@ constexpr char OUTPUT_PROPERTY[] = "plinketOutput";
 
 int g_labsInProcess = 0;
 
+// iproute2's `ip`, also when /usr/sbin is not on the test's PATH.
+QString ipProgram() {
+    static const QString path = [] {
+        const QString found = QStandardPaths::findExecutable(u"ip"_qs);
+        return found.isEmpty() ? QStandardPaths::findExecutable(u"ip"_qs, {u"/usr/sbin"_qs, u"/sbin"_qs}) : found;
+    }();
+    return path;
+}
+
 QString vethName(int i) {
     return QStringLiteral("plkv%1").arg(i);
 }
@@ -83,7 +92,7 @@ bool NetnsLab::fail(const QString& why) {
 bool NetnsLab::ip(const QStringList& args, QString* error) const {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(u"ip"_qs, args);
+    p.start(ipProgram(), args);
     const bool ok = p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (!ok && error)
         *error = u"ip "_qs + args.join(u' ') + u": "_qs + QString::fromLocal8Bit(p.readAll()).trimmed();
@@ -105,18 +114,18 @@ void NetnsLab::removeStaleLabs() {
         return m.hasMatch() && !QFileInfo::exists(u"/proc/"_qs + m.captured(1));
     };
     QProcess list;
-    list.start(u"ip"_qs, {u"netns"_qs, u"list"_qs});
+    list.start(ipProgram(), {u"netns"_qs, u"list"_qs});
     list.waitForFinished(10000);
     for (const QString& line : QString::fromLocal8Bit(list.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)) {
         const QString ns = line.section(u' ', 0, 0);
         if (!dead(ns))
             continue;
         QProcess pids;
-        pids.start(u"ip"_qs, {u"netns"_qs, u"pids"_qs, ns});
+        pids.start(ipProgram(), {u"netns"_qs, u"pids"_qs, ns});
         pids.waitForFinished(10000);
         for (const QString& pid : QString::fromLatin1(pids.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts))
             ::kill(pid.toInt(), SIGKILL);
-        QProcess::execute(u"ip"_qs, {u"netns"_qs, u"del"_qs, ns});
+        QProcess::execute(ipProgram(), {u"netns"_qs, u"del"_qs, ns});
     }
     for (const QString& ns : QDir(ETC_NETNS).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
         if (dead(ns))
@@ -128,7 +137,7 @@ bool NetnsLab::create(int clients) {
     m_reason.clear();
     if (::geteuid() != 0)
         return fail(u"needs root to build network namespaces (run the test as root)"_qs);
-    if (QStandardPaths::findExecutable(u"ip"_qs).isEmpty() || QStandardPaths::findExecutable(u"unshare"_qs).isEmpty())
+    if (ipProgram().isEmpty() || QStandardPaths::findExecutable(u"unshare"_qs).isEmpty())
         return fail(u"needs `ip` (iproute2) and `unshare` (util-linux)"_qs);
     if (clients < 1 || clients > MAX_CLIENTS)
         return fail(QStringLiteral("client count %1 outside 1..%2").arg(clients).arg(MAX_CLIENTS));
@@ -192,7 +201,7 @@ bool NetnsLab::create(int clients) {
         QByteArray out;
         while (true) {
             QProcess p;
-            p.start(u"ip"_qs, {u"-n"_qs, con, u"-d"_qs, u"-o"_qs, u"link"_qs, u"show"_qs, u"dev"_qs, vethName(i)});
+            p.start(ipProgram(), {u"-n"_qs, con, u"-d"_qs, u"-o"_qs, u"link"_qs, u"show"_qs, u"dev"_qs, vethName(i)});
             p.waitForFinished(10000);
             out = p.readAllStandardOutput();
             if (out.contains("state UP") && out.contains("state forwarding"))
@@ -224,7 +233,7 @@ void NetnsLab::teardown() {
     // Clients first: deleting a client namespace removes its veth pair, then the console's bridge goes.
     for (auto it = m_namespaces.crbegin(); it != m_namespaces.crend(); ++it) {
         QProcess pids;
-        pids.start(u"ip"_qs, {u"netns"_qs, u"pids"_qs, *it});
+        pids.start(ipProgram(), {u"netns"_qs, u"pids"_qs, *it});
         pids.waitForFinished(10000);
         for (const QString& pid : QString::fromLatin1(pids.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts))
             ::kill(pid.toInt(), SIGKILL);
@@ -242,7 +251,7 @@ bool NetnsLab::addConsoleHost(const QString& name, const QString& address) {
 
 QStringList NetnsLab::command(const QString& ns, const QString& program, const QStringList& args,
                               const QString& hostName) {
-    QStringList cmd{u"ip"_qs, u"netns"_qs, u"exec"_qs, ns};
+    QStringList cmd{ipProgram(), u"netns"_qs, u"exec"_qs, ns};
     // `ip netns exec` has no per-namespace host name; a private UTS namespace gives the program its own.
     // unshare and sh both exec, so the started process is the program itself.
     if (!hostName.isEmpty())
