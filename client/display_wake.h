@@ -1,0 +1,13 @@
+#pragma once
+
+class QWidget;
+
+namespace plinket {
+
+// Switches the display on when a pop-up opens. Linux: asks the desktop's screen saver over D-Bus
+// (freedesktop ScreenSaver SimulateUserActivity), without waiting for an answer and without starting
+// a bus or a service that is not running. Windows: SC_MONITORPOWER "on" to the pop-up. Silent when
+// nothing answers.
+void wakeDisplay(QWidget* window);
+
+} // namespace plinket

@@ -1,0 +1,85 @@
+// plinket_client: waits on UDP 47127 for messages from the console, shows each one in a pop-up until the
+// user presses OK, and answers the sender twice (shown, confirmed). No window of its own, no settings,
+// no command line; every way out ends with exit code 0.
+
+#include "client_state.h"
+#include "client_system.h"
+#include "eventlog.h"
+#include "message_box.h"
+#include "popup_window.h"
+#include "receiver.h"
+#include "session_end.h"
+#include "single_instance.h"
+#include "widget_popup.h"
+
+#include <QApplication>
+#include <QNetworkProxy>
+#include <QUdpSocket>
+
+#include <cstdio>
+#include <memory>
+
+using namespace plinket;
+
+namespace {
+
+void showStartupError(const QString& text) { showMessageBox(BoxIcon::None, QStringLiteral("Error!"), text); }
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // A second client in this session ends at once and silently.
+    SingleInstance instance;
+    if (!instance.acquire())
+        return 0;
+    if (!displayAvailable()) {
+        std::fputs("plinket_client: no display to show messages on\n", stderr);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Plinket Client"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    if (!networkingAvailable()) {
+        showStartupError(QStringLiteral("Can't init TCP/IP stack."));
+        return 0;
+    }
+    // Messages and reports travel on the office network itself, never through a configured proxy.
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    auto socket = std::make_unique<QUdpSocket>();
+    if (!bindMessageSocket(*socket)) {
+        showStartupError(QStringLiteral("Can't open port 47127. Already busy?"));
+        return 0;
+    }
+    const std::optional<HostNames> names = localHostNames();
+    if (!names) {
+        showStartupError(QStringLiteral("Some problems with ws2_32.dll were encountered."));
+        return 0;
+    }
+    ClientState state;
+    state.hostName = names->hostName;
+    state.fqdn = names->fqdn;
+    state.fadeEffects = systemWantsFadeEffects();
+
+    if (!registerEventSource(EventSource::Client)) {
+        showMessageBox(BoxIcon::Error, QStringLiteral("Error!"),
+                       QStringLiteral("Can't create registry key.\rThe program is interrupted."));
+        return 0;
+    }
+
+    WidgetPopup popup(popupFont(), state.fadeEffects);
+
+    SessionEndWatcher sessionEnd;
+    QObject::connect(&sessionEnd, &SessionEndWatcher::sessionEnding, [] { endSession(); });
+#if QT_CONFIG(sessionmanager)
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, [](QSessionManager&) { endSession(); });
+#endif
+
+    reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_STARTED, QString::fromUtf16(CLIENT_VERSION));
+
+    Receiver receiver(state, popup, socket.release());
+    receiver.start();
+    QApplication::exec();
+    return 0;
+}

@@ -1,0 +1,56 @@
+#include "popup_texts.h"
+
+namespace plinket {
+
+void selectWords(PopupTexts& texts, const QString& lang) {
+    if (lang == u"RU") {
+        texts.titleWord = QStringLiteral("Сообщение");
+        texts.minuteWord = QStringLiteral("минут");
+        texts.agoWord = QStringLiteral("назад");
+    } else if (lang == u"EN") {
+        texts.titleWord = QStringLiteral("Message");
+        texts.minuteWord = QStringLiteral("minute");
+        texts.agoWord = QStringLiteral("ago");
+    }
+}
+
+void updatePluralEnding(PopupTexts& texts, const QString& lang, int minutes) {
+    if (lang == u"RU") {
+        const int lastDigit = minutes % 10;
+        const int lastTwoDigits = minutes % 100;
+        if (lastTwoDigits >= 10 && lastTwoDigits <= 20)
+            texts.pluralEnding.clear();
+        else if (lastDigit == 1)
+            texts.pluralEnding = QStringLiteral("у");
+        else if (lastDigit >= 2 && lastDigit <= 4)
+            texts.pluralEnding = QStringLiteral("ы");
+        else
+            texts.pluralEnding.clear();
+    } else if (lang == u"EN") {
+        texts.pluralEnding = minutes > 1 ? QStringLiteral("s") : QString();
+    }
+}
+
+QString ageTitle(PopupTexts& texts, const QString& lang, int minutes) {
+    updatePluralEnding(texts, lang, minutes);
+    return texts.titleWord + u' ' + QString::number(minutes) + u' ' + texts.minuteWord + texts.pluralEnding + u' ' +
+           texts.agoWord;
+}
+
+QString normalizeLineBreaks(const QString& text) {
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r') {
+            result += u'\n';
+            if (i + 1 < text.size() && text[i + 1] == u'\n')
+                ++i;
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+} // namespace plinket

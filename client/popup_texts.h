@@ -1,0 +1,31 @@
+#pragma once
+
+// The words of the pop-up's title and its once-a-minute age line ("Message 5 minutes ago"), without widgets.
+
+#include <QString>
+
+namespace plinket {
+
+// Kept for the whole run: a message in a language other than "RU" or "EN" reuses the previous words.
+struct PopupTexts {
+    QString titleWord;    // the title, and the first word of the age line
+    QString minuteWord;   // "minute" without its ending
+    QString agoWord;      // "ago"
+    QString pluralEnding; // the ending last added to minuteWord
+};
+
+// Takes the words of `lang` when it is exactly "RU" or "EN"; any other value keeps the previous words.
+void selectWords(PopupTexts& texts, const QString& lang);
+
+// The ending of the word "minute" after `minutes`: "RU" "у" / "ы" / "" by the last one and two digits,
+// "EN" "s" above 1; any other language keeps the previous ending. Updates texts.pluralEnding.
+void updatePluralEnding(PopupTexts& texts, const QString& lang, int minutes);
+
+// The title `minutes` minutes after the pop-up opened: "<title> <N> <minute><ending> <ago>".
+// Updates the plural ending first.
+QString ageTitle(PopupTexts& texts, const QString& lang, int minutes);
+
+// Each CR LF, lone CR or lone LF becomes one line break ("\n"): consoles send CR LF.
+QString normalizeLineBreaks(const QString& text);
+
+} // namespace plinket

@@ -1,0 +1,90 @@
+#include "receiver.h"
+
+#include "eventlog.h"
+#include "popup.h"
+#include "udp_send.h"
+
+#include <QUdpSocket>
+
+namespace plinket {
+
+namespace {
+
+// Room for thousands of queued messages; the system caps it at its own maximum (net.core.rmem_max on Linux).
+constexpr int RECEIVE_SOCKET_BUFFER = 4 * 1024 * 1024;
+
+void writeJournalEvent(int eventId, const QString& s1, const QString& s2, const QString& s3) {
+    reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, eventId, s1, s2, s3);
+}
+
+} // namespace
+
+bool bindMessageSocket(QUdpSocket& socket, quint16 port) {
+    if (!socket.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress))
+        return false;
+    socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, RECEIVE_SOCKET_BUFFER);
+    return true;
+}
+
+Receiver::Receiver(ClientState& state, Popup& popup, QUdpSocket* boundSocket, QObject* parent)
+    : QObject(parent), m_state(state), m_popup(popup), m_socket(boundSocket), m_writeEvent(writeJournalEvent) {
+    m_socket->setParent(this);
+}
+
+void Receiver::start() {
+    connect(m_socket, &QUdpSocket::readyRead, this, &Receiver::readNext);
+    // Datagrams that arrived during start-up raise no new signal.
+    scheduleRead();
+}
+
+void Receiver::scheduleRead() { QMetaObject::invokeMethod(this, &Receiver::readNext, Qt::QueuedConnection); }
+
+void Receiver::readNext() {
+    // While a pop-up is open the socket stays unread; Qt then stops watching it, so the client sleeps
+    // until OK is pressed, and the queued datagrams are taken afterwards one per pass, in arrival order.
+    if (m_shown)
+        return;
+    // Always attempt the read, even when a wake-up finds nothing (it can: a datagram taken by the read
+    // after OK may still be announced once). Only a read call re-arms QUdpSocket's notifier, and the read
+    // is the test itself, so no datagram can slip in between a check and a read.
+    // One byte more than the limit tells a longer datagram apart: it arrives cut to this size.
+    QByteArray datagram(RECEIVE_BUFFER_SIZE + 1, Qt::Uninitialized);
+    QHostAddress sender;
+    const qint64 size = m_socket->readDatagram(datagram.data(), datagram.size(), &sender);
+    if (size < 0 || size > RECEIVE_BUFFER_SIZE)
+        return; // nothing waiting, or too long to be a message: dropped whole, unanswered
+    datagram.truncate(size);
+    handle(sender, datagram);
+    // A further datagram keeps the socket readable, and Qt announces it on the next pass of the loop.
+}
+
+void Receiver::handle(const QHostAddress& sender, const QByteArray& datagram) {
+    const MessageDatagram message = readMessageDatagram(datagram);
+    if (isAlreadyConfirmed(m_state, message.id)) {
+        sendReport(sender, message.id, REPORT_STATUS_CONFIRMED);
+        return;
+    }
+    m_shown = ShownMessage{sender, message};
+    m_popup.open(message.lang, message.text, [this] { confirm(); });
+    m_writeEvent(EVENT_CLIENT_RECEIVED, message.serverHost, message.id, message.text);
+    sendReport(sender, message.id, REPORT_STATUS_RECEIVED);
+}
+
+void Receiver::confirm() {
+    if (!m_shown)
+        return;
+    const ShownMessage shown = *std::exchange(m_shown, std::nullopt);
+    const MessageDatagram& message = shown.message;
+    m_writeEvent(EVENT_CLIENT_CONFIRMED, message.serverHost, message.id, message.text);
+    sendReport(shown.sender, message.id, REPORT_STATUS_CONFIRMED);
+    m_state.lastConfirmedId = message.id;
+    m_popup.close();
+    scheduleRead();
+}
+
+void Receiver::sendReport(const QHostAddress& sender, const QString& id, int status) const {
+    const QString report = formatReportDatagram(id, status, m_state.hostName, m_state.fqdn);
+    sendDatagramFromFreshSocket(report.toUtf8(), sender, REPORT_PORT);
+}
+
+} // namespace plinket

@@ -1,0 +1,15 @@
+#include "session_end.h"
+
+#include "eventlog.h"
+
+#include <cstdlib>
+
+namespace plinket {
+
+void endSession() {
+    reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_SESSION_END);
+    // No destructors, no event loop: nothing may run after the session-end event, least of all a report.
+    std::_Exit(0);
+}
+
+} // namespace plinket

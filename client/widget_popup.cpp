@@ -1,0 +1,83 @@
+#include "widget_popup.h"
+
+#include "display_wake.h"
+#include "popup_window.h"
+
+#include <QPropertyAnimation>
+
+namespace plinket {
+
+namespace {
+
+constexpr int FADE_MS = 200;
+
+void fade(QWidget* window, qreal from, qreal to, bool deleteWhenDone) {
+    auto* animation = new QPropertyAnimation(window, "windowOpacity", window);
+    animation->setDuration(FADE_MS);
+    animation->setStartValue(from);
+    animation->setEndValue(to);
+    if (deleteWhenDone)
+        QObject::connect(animation, &QPropertyAnimation::finished, window, &QObject::deleteLater);
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+} // namespace
+
+WidgetPopup::WidgetPopup(const QFont& textFont, bool fadeEffects, QObject* parent)
+    : QObject(parent), m_font(textFont), m_fadeEffects(fadeEffects) {
+    m_ageTimer.setInterval(AGE_INTERVAL_MS);
+    connect(&m_ageTimer, &QTimer::timeout, this, &WidgetPopup::advanceAge);
+}
+
+WidgetPopup::~WidgetPopup() { delete m_window; }
+
+void WidgetPopup::open(const QString& lang, const QString& text, std::function<void()> confirmed) {
+    close();
+    selectWords(m_texts, lang);
+    m_lang = lang;
+    m_confirmed = std::move(confirmed);
+
+    m_window = new PopupWindow(m_texts.titleWord, normalizeLineBreaks(text), m_font);
+    connect(m_window, &PopupWindow::okPressed, this, [this] {
+        if (auto confirmedNow = std::exchange(m_confirmed, nullptr))
+            confirmedNow();
+    });
+    if (m_fadeEffects) {
+        m_window->setWindowOpacity(0.0);
+        m_window->show();
+        fade(m_window, 0.0, 1.0, false);
+    } else {
+        m_window->show();
+    }
+    m_window->raise();
+    m_window->activateWindow();
+    wakeDisplay(m_window);
+
+    m_minutesElapsed = 1;
+    m_ageTimer.start();
+}
+
+void WidgetPopup::advanceAge() {
+    if (!m_window)
+        return;
+    m_window->setWindowTitle(ageTitle(m_texts, m_lang, m_minutesElapsed));
+    ++m_minutesElapsed;
+}
+
+void WidgetPopup::close() {
+    m_ageTimer.stop();
+    m_confirmed = nullptr;
+    if (!m_window)
+        return;
+    // Called from the OK button's own signal: the window goes away once that signal has returned.
+    PopupWindow* window = m_window;
+    m_window = nullptr;
+    if (m_fadeEffects) {
+        fade(window, 1.0, 0.0, true);
+    } else {
+        window->hide();
+        window->deleteLater();
+    }
+}
+
+} // namespace plinket
