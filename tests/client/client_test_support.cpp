@@ -1,0 +1,83 @@
+#include "client_test_support.h"
+
+#include "udp_send.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QNetworkDatagram>
+
+#include <cstring>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace plinket::test {
+
+bool enterPrivateNetwork() {
+    if (::unshare(CLONE_NEWNET) != 0)
+        return false;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    up = up && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    ::close(fd);
+    return up;
+}
+
+bool FakeConsole::listen() {
+    if (!m_socket.bind(QHostAddress::LocalHost, REPORT_PORT))
+        return false;
+    m_socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4 * 1024 * 1024); // room for bursts
+    return true;
+}
+
+void FakeConsole::sendRaw(const QByteArray& datagram) {
+    sendDatagramFromFreshSocket(datagram, QHostAddress::LocalHost, MESSAGE_PORT);
+}
+
+void FakeConsole::sendMessage(const QString& lang, const QString& id, const QString& text, const QString& serverHost) {
+    sendRaw(formatMessageDatagram(lang, id, text, serverHost).toUtf8());
+}
+
+std::optional<Report> FakeConsole::nextReport(int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!m_socket.hasPendingDatagrams() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!m_socket.hasPendingDatagrams())
+        return std::nullopt;
+    const QNetworkDatagram datagram = m_socket.receiveDatagram();
+    const Fields f = splitFields(QString::fromUtf8(datagram.data()));
+    return Report{f[0], f[1], f[2], f[3], static_cast<quint16>(datagram.senderPort())};
+}
+
+bool FakeConsole::reportArrivesWithin(int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (m_socket.hasPendingDatagrams())
+            return true;
+    }
+    return m_socket.hasPendingDatagrams();
+}
+
+bool FakeConsole::waitUntilClientListens(int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        sendRaw("probe");
+        if (const auto report = nextReport(100)) {
+            // Answers to earlier probes may still be on their way.
+            while (nextReport(100)) {
+            }
+            return report->status == u"2";
+        }
+    }
+    return false;
+}
+
+} // namespace plinket::test

@@ -1,0 +1,132 @@
+// The real plinket_client started as a child process.
+#include "client_system.h"
+#include "client_test_support.h"
+#include "message_box.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+using namespace plinket;
+using plinket::test::FakeConsole;
+
+class TestClientProcess final : public QObject {
+    Q_OBJECT
+
+    FakeConsole m_console;
+    QTemporaryDir m_dir;
+
+    QString boxFile() const { return m_dir.filePath(u"boxes.jsonl"_qs); }
+
+    // Starts a client with its own runtime directory (for its instance lock) and a box file.
+    void start(QProcess& process, const QStringList& unset = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_RUNTIME_DIR"_qs, m_dir.path());
+        env.insert(u"PLINKET_TEST_MESSAGE_BOXES"_qs, boxFile());
+        env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+        env.remove(u"DBUS_SESSION_BUS_ADDRESS"_qs);
+        for (const QString& name : unset)
+            env.remove(name);
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(QStringLiteral(PLINKET_CLIENT_BINARY), {});
+        QVERIFY(process.waitForStarted());
+    }
+
+    static void expectCleanExit(QProcess& process, int timeoutMs) {
+        QVERIFY2(process.waitForFinished(timeoutMs), "the client did not end");
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(m_console.listen());
+    }
+    void init() {
+        QFile::remove(boxFile());
+        while (m_console.nextReport(0)) {
+        }
+    }
+
+    void reportsCarryThisComputersNames() {
+        QProcess client;
+        start(client);
+        QVERIFY(m_console.waitUntilClientListens());
+        FakeConsole::sendMessage(u"EN"_qs, u"420195130"_qs, u"Printer on floor 2 is out of paper"_qs, u"ADMIN-PC"_qs);
+        const auto report = m_console.nextReport();
+        QVERIFY(report);
+        const auto names = localHostNames();
+        QCOMPARE(report->id, u"420195130"_qs);
+        QCOMPARE(report->status, u"1"_qs);
+        QCOMPARE(report->host, names->hostName);
+        QCOMPARE(report->fqdn, names->fqdn);
+        QVERIFY(report->sourcePort != MESSAGE_PORT); // from a fresh socket, not the receive socket
+        QVERIFY(readMessageBoxFile(boxFile()).isEmpty());
+    }
+
+    void oversizedDatagramUnanswered() {
+        QProcess client;
+        start(client);
+        QVERIFY(m_console.waitUntilClientListens());
+        FakeConsole::sendRaw("EN\x04" "5\x04" + QByteArray(3000, 'x'));
+        QVERIFY(!m_console.reportArrivesWithin(500));
+        FakeConsole::sendRaw("probe"); // still listening
+        QCOMPARE(m_console.nextReport().value_or(test::Report{}).status, u"2"_qs);
+    }
+
+    void secondInstanceEndsAtOnce() {
+        QProcess first;
+        start(first);
+        QVERIFY(m_console.waitUntilClientListens());
+        QProcess second;
+        start(second);
+        expectCleanExit(second, 5000);
+        QVERIFY(readMessageBoxFile(boxFile()).isEmpty()); // silently
+        QCOMPARE(first.state(), QProcess::Running);
+        FakeConsole::sendRaw("probe");
+        QCOMPARE(m_console.nextReport().value_or(test::Report{}).status, u"2"_qs);
+    }
+
+    void portBusyBox() {
+        QUdpSocket squatter;
+        QVERIFY(squatter.bind(QHostAddress::AnyIPv4, MESSAGE_PORT, QAbstractSocket::DontShareAddress));
+        QProcess client;
+        start(client);
+        expectCleanExit(client, 10000);
+        const QList<ShownMessageBox> boxes = readMessageBoxFile(boxFile());
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].icon, BoxIcon::None);
+        QCOMPARE(boxes[0].title, u"Error!"_qs);
+        QCOMPARE(boxes[0].text, u"Can't open port 47127. Already busy?"_qs);
+    }
+
+    void sessionEndWithPopupOpen_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void sessionEndWithPopupOpen() {
+        QFETCH(int, signalNumber);
+        QProcess client;
+        start(client);
+        QVERIFY(m_console.waitUntilClientListens());
+        FakeConsole::sendMessage(u"EN"_qs, u"61"_qs, u"going"_qs, u"ADMIN-PC"_qs);
+        QCOMPARE(m_console.nextReport().value_or(test::Report{}).status, u"1"_qs);
+        QCOMPARE(::kill(static_cast<pid_t>(client.processId()), signalNumber), 0);
+        expectCleanExit(client, 5000);
+        QVERIFY(!m_console.reportArrivesWithin(300)); // no "2" for the lost pop-up
+    }
+
+    void noDisplayEndsQuietly() {
+        QProcess client;
+        start(client, {u"QT_QPA_PLATFORM"_qs, u"DISPLAY"_qs, u"WAYLAND_DISPLAY"_qs});
+        expectCleanExit(client, 5000);
+        QVERIFY(readMessageBoxFile(boxFile()).isEmpty());
+    }
+};
+
+PLINKET_PRIVATE_NETWORK_TEST_MAIN(TestClientProcess)
+#include "tst_client_process.moc"
