@@ -18,6 +18,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTreeView>
@@ -92,7 +93,9 @@ void MainWindow::buildControls(const ConsoleIcons& icons) {
     m_editor->setObjectName(QStringLiteral("messageEditor"));
     // The right button is handled by the window (eventFilter), not by the controls' own menus.
     m_editor->setContextMenuPolicy(Qt::NoContextMenu);
-    m_editor->viewport()->installEventFilter(this);
+    for (QWidget* part : {m_editor->viewport(), static_cast<QWidget*>(m_editor->verticalScrollBar()),
+                          static_cast<QWidget*>(m_editor->horizontalScrollBar())})
+        watchRightButton(part);
 
     m_editorMenu = new QMenu(this);
     m_editorMenu->setObjectName(QStringLiteral("editorMenu"));
@@ -104,7 +107,9 @@ void MainWindow::buildControls(const ConsoleIcons& icons) {
     m_templateList->setObjectName(QStringLiteral("templateList"));
     m_templateList->setSelectionMode(QAbstractItemView::SingleSelection);
     m_templateList->setContextMenuPolicy(Qt::NoContextMenu);
-    m_templateList->viewport()->installEventFilter(this);
+    for (QWidget* part : {m_templateList->viewport(), static_cast<QWidget*>(m_templateList->verticalScrollBar()),
+                          static_cast<QWidget*>(m_templateList->horizontalScrollBar())})
+        watchRightButton(part);
     connect(m_templateList, &QListWidget::currentRowChanged, this, &MainWindow::showTemplateBody);
     connect(m_templateList, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { showTemplateBody(m_templateList->row(item)); });
@@ -334,9 +339,16 @@ bool MainWindow::filterSecondaryInput(QObject* watched, QEvent* event) {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (m_secondary && filterSecondaryInput(watched, event))
         return true;
-    if (watched == m_editor->viewport() || watched == m_templateList->viewport())
+    if (m_rightButtonParts.contains(watched))
         return handleRightButton(watched, event);
     return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::watchRightButton(QWidget* part) {
+    // The whole control counts, scroll bars included; their own context menus are off.
+    part->setContextMenuPolicy(Qt::NoContextMenu);
+    part->installEventFilter(this);
+    m_rightButtonParts.append(part);
 }
 
 PointerArea MainWindow::areaAt(const QPoint& globalPos) const {

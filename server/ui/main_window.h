@@ -145,6 +145,7 @@ private:
     QWidget* openSecondary(QWidget* window);
     bool filterSecondaryInput(QObject* watched, QEvent* event);
     bool handleRightButton(QObject* watched, QEvent* event);
+    void watchRightButton(QWidget* part);
     PointerArea areaAt(const QPoint& globalPos) const;
     void selectTemplateAt(const QPoint& globalPos);
 
@@ -176,6 +177,8 @@ private:
     QTimer m_deliveryTimer;
     QPointer<QWidget> m_secondary;
 
+    // The parts of the editor and the template list whose right button the window handles.
+    QList<QObject*> m_rightButtonParts;
     // Right-click in progress: where the button went down (Elsewhere when no press is tracked).
     PointerArea m_rightPressArea = PointerArea::Elsewhere;
     // Set while the program selects a template, so the selection does not load its body.
