@@ -21,6 +21,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
+#include <QStyleFactory>
 #include <QTreeView>
 
 namespace plinket {
@@ -45,6 +46,25 @@ public:
         }
         return QProxyStyle::subControlRect(control, option, sub, widget);
     }
+};
+
+// The recipient tree draws dotted lines between its items and boxed expand buttons; the rest of
+// the tree keeps the application's look.
+class BranchLineStyle final : public QProxyStyle {
+public:
+    BranchLineStyle() : m_lines(QStyleFactory::create(u"Windows"_qs)) {}
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element == PE_IndicatorBranch && m_lines) {
+            m_lines->drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+
+private:
+    std::unique_ptr<QStyle> m_lines;
 };
 
 } // namespace
@@ -131,6 +151,9 @@ void MainWindow::buildControls(const ConsoleIcons& icons) {
     m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_tree->setIconSize(QSize(10, 10));
+    auto* lines = new BranchLineStyle();
+    lines->setParent(m_tree);
+    m_tree->setStyle(lines);
     // Long names widen the column and bring up a horizontal scroll bar instead of being cut.
     m_tree->header()->setStretchLastSection(false);
     m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
