@@ -12,6 +12,7 @@
 #include "network_init.h"
 #include "recipient_tree_model.h"
 #include "settings.h"
+#include "startup_checks.h"
 #include "status_images.h"
 #include "templates.h"
 
@@ -67,15 +68,9 @@ void runConsole(int argc, char** argv) {
     static ServerSettings settings = loadSettings(settingsPath, primaryDisplaySize(), selectLanguage);
 
     // Start-up checks: networking and the client directory report together, in one box.
-    QString errorText;
-    if (!initNetworking())
-        errorText = text(TextId::errTcpInit);
+    const bool networkReady = initNetworking();
     const QString clientsPath = localFilePath(settings.clientsPath, workingDirectory);
-    if (!ensureClientsFile(clientsPath)) {
-        if (!errorText.isEmpty())
-            errorText += u"\r\n"_qs;
-        errorText += text(TextId::errClientsFile);
-    }
+    const QString errorText = startupErrorText(networkReady, ensureClientsFile(clientsPath));
     if (!errorText.isEmpty())
         failStartup(errorText);
 

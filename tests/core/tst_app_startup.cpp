@@ -2,7 +2,9 @@
 // message boxes written to a file instead of shown. Every such run must end by itself with exit
 // code 0 and leave config.ini exactly as it was (or absent).
 
+#include "language.h"
 #include "message_box.h"
+#include "startup_checks.h"
 #include "test_files.h"
 
 #include <QDir>
@@ -47,6 +49,28 @@ class TestAppStartup final : public QObject {
     Q_OBJECT
 
 private slots:
+    void errorText_data() {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<bool>("network");
+        QTest::addColumn<bool>("clients");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("both fine") << u"EN"_qs << true << true << QString();
+        QTest::newRow("network") << u"EN"_qs << false << true << u"Can't init TCP/IP stack."_qs;
+        QTest::newRow("clients") << u"EN"_qs << true << false << CLIENTS_EN;
+        QTest::newRow("both, networking first")
+            << u"EN"_qs << false << false << (u"Can't init TCP/IP stack.\r\n"_qs + CLIENTS_EN);
+        QTest::newRow("both, Russian") << u"RU"_qs << false << false
+                                       << (u"Не могу инициализировать стек TCP/IP.\r\n"_qs + CLIENTS_RU);
+    }
+    void errorText() {
+        QFETCH(QString, language);
+        QFETCH(bool, network);
+        QFETCH(bool, clients);
+        QFETCH(QString, expected);
+        (void)applyLanguage(language);
+        QCOMPARE(startupErrorText(network, clients), expected);
+    }
+
     void failingStartup_data() {
         QTest::addColumn<QByteArray>("config");    // empty: no config.ini
         QTest::addColumn<bool>("clientsIsFolder"); // clients.ini in the working folder is a folder
