@@ -1,0 +1,30 @@
+#include "datagram_send.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace plinket {
+
+bool sendFromFreshSocket(const QByteArray& payload, const QHostAddress& ipv4Destination, quint16 port) {
+    bool isV4 = false;
+    const quint32 address = ipv4Destination.toIPv4Address(&isV4);
+    if (!isV4)
+        return false;
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return false;
+    const int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(address);
+    const ssize_t sent =
+        ::sendto(s, payload.constData(), size_t(payload.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    ::close(s);
+    return sent == payload.size();
+}
+
+} // namespace plinket

@@ -1,0 +1,27 @@
+#include "datagram_send.h"
+
+#include <winsock2.h>
+
+namespace plinket {
+
+bool sendFromFreshSocket(const QByteArray& payload, const QHostAddress& ipv4Destination, quint16 port) {
+    bool isV4 = false;
+    const quint32 address = ipv4Destination.toIPv4Address(&isV4);
+    if (!isV4)
+        return false;
+    const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET)
+        return false;
+    const BOOL on = TRUE;
+    ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof(on));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(address);
+    const int sent =
+        ::sendto(s, payload.constData(), int(payload.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    ::closesocket(s);
+    return sent == payload.size();
+}
+
+} // namespace plinket
