@@ -1,0 +1,260 @@
+// Measures plinket_client on loopback (run it in a network namespace of its own: see run.sh).
+//
+//   cold   the real program, started afresh for each sample: datagram sent -> report "1" received
+//          (the report leaves right after the pop-up is shown, so this bounds the pop-up latency,
+//          first-pop-up costs such as font loading included)
+//   warm   the receive loop and pop-up in this process: datagram sent -> pop-up window exposed by the
+//          windowing system, and -> report "1"; OK pressed between samples
+//   idle   the real program left alone: context switches of all its threads (/proc/PID/task/*/status)
+//          over a period, with no pop-up and with one pop-up open; its memory (VmRSS, VmHWM)
+//
+// Options: --cold N (20), --warm N (200), --idle-seconds S (30), --client PATH.
+
+#include "client_state.h"
+#include "popup_window.h"
+#include "protocol.h"
+#include "receiver.h"
+#include "udp_send.h"
+#include "widget_popup.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUdpSocket>
+#include <QWindow>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
+using namespace plinket;
+
+namespace {
+
+void send(const QByteArray& datagram) { sendDatagramFromFreshSocket(datagram, QHostAddress::LocalHost, MESSAGE_PORT); }
+
+QByteArray message(const QString& id) {
+    return formatMessageDatagram(u"EN"_qs, id, u"Benchmark message\r\nsecond line"_qs, u"BENCH"_qs).toUtf8();
+}
+
+// The status of the next report, waiting up to timeoutMs while the event loop runs.
+std::optional<QString> nextStatus(QUdpSocket& reports, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!reports.hasPendingDatagrams() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    if (!reports.hasPendingDatagrams())
+        return std::nullopt;
+    QByteArray data(reports.pendingDatagramSize(), Qt::Uninitialized);
+    reports.readDatagram(data.data(), data.size());
+    return splitFields(QString::fromUtf8(data))[1];
+}
+
+void drain(QUdpSocket& reports) {
+    while (nextStatus(reports, 50)) {
+    }
+}
+
+struct Stats {
+    double min, median, p95, max;
+};
+
+Stats stats(QList<double> v) {
+    std::sort(v.begin(), v.end());
+    const auto at = [&](double q) { return v[std::min<qsizetype>(v.size() - 1, qsizetype(q * double(v.size())))]; };
+    return {v.front(), at(0.5), at(0.95), v.back()};
+}
+
+void print(const char* what, const QList<double>& ms) {
+    if (ms.isEmpty()) {
+        std::printf("%-44s no samples\n", what);
+        return;
+    }
+    const Stats s = stats(ms);
+    std::printf("%-44s n=%-4lld min %.2f  median %.2f  p95 %.2f  max %.2f ms\n", what, static_cast<long long>(ms.size()),
+                s.min, s.median, s.p95, s.max);
+}
+
+class ClientProcess {
+public:
+    explicit ClientProcess(const QString& path) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_RUNTIME_DIR"_qs, m_runtime.path());
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(path, {});
+        m_process.waitForStarted();
+    }
+    ~ClientProcess() {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+    // Until the client answers a probe (an empty ID is answered "2" at once before any confirmation).
+    bool waitUntilListening(QUdpSocket& reports) {
+        QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired()) {
+            send("probe");
+            if (nextStatus(reports, 20)) {
+                drain(reports);
+                return true;
+            }
+        }
+        return false;
+    }
+    qint64 pid() const { return m_process.processId(); }
+
+private:
+    QTemporaryDir m_runtime;
+    QProcess m_process;
+};
+
+// Sum of voluntary and involuntary context switches of every thread of `pid`.
+qint64 contextSwitches(qint64 pid, int* threads = nullptr) {
+    qint64 total = 0;
+    const QStringList tasks = QDir(u"/proc/%1/task"_qs.arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    if (threads)
+        *threads = int(tasks.size());
+    for (const QString& task : tasks) {
+        QFile status(u"/proc/%1/task/%2/status"_qs.arg(pid).arg(task));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+                total += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+    }
+    return total;
+}
+
+QByteArray statusField(qint64 pid, const QByteArray& name) {
+    QFile status(u"/proc/%1/status"_qs.arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(QByteArray(name + ':')))
+            return line.mid(name.size() + 1).simplified();
+    return {};
+}
+
+void sleepWithEvents(int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired())
+        QThread::msleep(std::min<qint64>(100, std::max<qint64>(1, deadline.remainingTime())));
+}
+
+void measureCold(const QString& path, QUdpSocket& reports, int runs) {
+    QList<double> toReport;
+    for (int i = 0; i < runs; ++i) {
+        ClientProcess client(path);
+        if (!client.waitUntilListening(reports)) {
+            std::printf("cold: the client did not start\n");
+            return;
+        }
+        QElapsedTimer clock;
+        clock.start();
+        send(message(QString::number(1000 + i)));
+        if (nextStatus(reports, 5000) == u"1")
+            toReport.append(double(clock.nsecsElapsed()) / 1e6);
+    }
+    print("cold: datagram -> report \"1\" (real program)", toReport);
+}
+
+void measureWarm(QUdpSocket& reports, int samples) {
+    ClientState state;
+    state.hostName = state.fqdn = u"BENCH"_qs;
+    WidgetPopup popup(popupFont(), false);
+    auto* socket = new QUdpSocket;
+    if (!bindMessageSocket(*socket)) {
+        std::printf("warm: port %u is taken\n", MESSAGE_PORT);
+        delete socket;
+        return;
+    }
+    Receiver receiver(state, popup, socket);
+    receiver.setEventWriter([](int, const QString&, const QString&, const QString&) {}); // no journal noise
+    receiver.start();
+
+    QList<double> toExposed, toReport;
+    for (int i = 0; i < samples; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        send(message(QString::number(i)));
+        QDeadlineTimer deadline(5000);
+        std::optional<double> exposedAt, reportAt;
+        while ((!exposedAt || !reportAt) && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            PopupWindow* window = popup.window();
+            if (!exposedAt && window && window->windowHandle() && window->windowHandle()->isExposed())
+                exposedAt = double(clock.nsecsElapsed()) / 1e6;
+            if (!reportAt && reports.hasPendingDatagrams()) {
+                reportAt = double(clock.nsecsElapsed()) / 1e6;
+                drain(reports);
+            }
+        }
+        if (exposedAt)
+            toExposed.append(*exposedAt);
+        if (reportAt)
+            toReport.append(*reportAt);
+        if (!popup.window())
+            break;
+        popup.window()->okButton()->click();
+        nextStatus(reports, 5000); // "2"
+    }
+    print("warm: datagram -> pop-up exposed", toExposed);
+    print("warm: datagram -> report \"1\"", toReport);
+}
+
+void measureIdle(const QString& path, QUdpSocket& reports, int seconds) {
+    ClientProcess client(path);
+    if (!client.waitUntilListening(reports)) {
+        std::printf("idle: the client did not start\n");
+        return;
+    }
+    sleepWithEvents(2000); // let start-up settle
+    int threads = 0;
+    const auto period = [&](const char* what) {
+        const qint64 before = contextSwitches(client.pid(), &threads);
+        sleepWithEvents(seconds * 1000);
+        const qint64 switches = contextSwitches(client.pid()) - before;
+        std::printf("%-44s %lld context switches in %d s (%.3f per s), %d threads\n", what,
+                    static_cast<long long>(switches), seconds, double(switches) / seconds, threads);
+    };
+    period("idle, no pop-up:");
+    std::printf("%-44s VmRSS %s, VmHWM %s\n", "memory, no pop-up:", statusField(client.pid(), "VmRSS").constData(),
+                statusField(client.pid(), "VmHWM").constData());
+    send(message(u"idle"_qs));
+    nextStatus(reports, 5000);
+    sleepWithEvents(1000);
+    period("idle, one pop-up open:");
+    std::printf("%-44s VmRSS %s, VmHWM %s\n", "memory, one pop-up open:", statusField(client.pid(), "VmRSS").constData(),
+                statusField(client.pid(), "VmHWM").constData());
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addOptions({{u"client"_qs, u"plinket_client to measure"_qs, u"path"_qs, QStringLiteral(PLINKET_CLIENT_BINARY)},
+                       {u"cold"_qs, u"cold samples"_qs, u"n"_qs, u"20"_qs},
+                       {u"warm"_qs, u"warm samples"_qs, u"n"_qs, u"200"_qs},
+                       {u"idle-seconds"_qs, u"length of each idle period"_qs, u"s"_qs, u"30"_qs}});
+    parser.addHelpOption();
+    parser.process(app);
+
+    QUdpSocket reports;
+    if (!reports.bind(QHostAddress::LocalHost, REPORT_PORT)) {
+        std::printf("port %u is taken: run in a network namespace of its own (run.sh)\n", REPORT_PORT);
+        return 1;
+    }
+    std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
+    const QString path = parser.value(u"client"_qs);
+    measureCold(path, reports, parser.value(u"cold"_qs).toInt());
+    measureWarm(reports, parser.value(u"warm"_qs).toInt());
+    measureIdle(path, reports, parser.value(u"idle-seconds"_qs).toInt());
+    return 0;
+}
