@@ -105,7 +105,18 @@ private slots:
         QCOMPARE(pane->position(), 676 - 676 * 231 / 431);
     }
 
+    // Ctrl+Enter works from every control of the window, the editor included, and types nothing.
+    void ctrlEnterSendsLikeTheButton_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        for (const char* name : {"messageEditor", "templateList", "recipientTree", "timeoutSpin", "unitCombo",
+                                 "saveTemplateButton", "menuButton"})
+            QTest::newRow(name) << QString::fromLatin1(name) << int(Qt::Key_Return);
+        QTest::newRow("messageEditor, keypad Enter") << u"messageEditor"_qs << int(Qt::Key_Enter);
+    }
     void ctrlEnterSendsLikeTheButton() {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
         WindowFixture f;
         QVERIFY(f.showAndWait());
         f.window->activateWindow();
@@ -115,11 +126,14 @@ private slots:
         QTest::keyClicks(editor, u"Lunch"_qs);
         QTest::keyClick(editor, Qt::Key_Return);
         QTest::keyClicks(editor, u"now"_qs);
-        QTest::keyClick(editor, Qt::Key_Return, Qt::ControlModifier);
+        QWidget* control = f.window->findChild<QWidget*>(focus);
+        control->setFocus();
+        QTest::keyClick(control, Qt::Key(key), Qt::ControlModifier);
         // The click is queued: the focus moves first, the send follows.
         QVERIFY(f.child<QWidget>("sendButton")->hasFocus());
         QTRY_COMPARE(f.controller.sent, QStringList{u"Lunch\r\nnow"_qs});
         QCOMPARE(editor->toPlainText(), u"Lunch\nnow"_qs); // Ctrl+Enter inserted nothing
+        QCOMPARE(f.child<QSpinBox>("timeoutSpin")->value(), 5);
 
         QTest::mouseClick(f.child<QWidget>("sendButton"), Qt::LeftButton);
         QCOMPARE(f.controller.sent.size(), 2);
