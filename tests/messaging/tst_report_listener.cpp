@@ -79,6 +79,18 @@ private slots:
         QCOMPARE(l.status(3), STATUS_WAITING);
     }
 
+    // After the round is closed, a late report still turns "Not delivered" into "Delivered".
+    void lateReportChangesTheImage() {
+        RecipientList list = recipientsFrom({u"[+Here]"_qs, u"This PC=127.0.0.1"_qs, u"[-Here]"_qs});
+        list.setAllMessageIds(ID);
+        list.propagateToAncestors(2, STATUS_NOT_DELIVERED, PropagationMode::Icons);
+        Listening l(list);
+        QVERIFY(l.listener->waitUntilListening(5000));
+        QVERIFY(l.send(reportBytes(1)));
+        QTRY_COMPARE(l.status(2), STATUS_DELIVERED);
+        QTRY_COMPARE(l.status(1), STATUS_DELIVERED);
+    }
+
     // What the listener drops: statuses other than 1 and 2 (after the low 8 bits), datagrams over 2048
     // bytes, reports for another id. A following good report still gets through, so the drops were real.
     void dropsWhatItCannotShow_data() {
