@@ -8,11 +8,13 @@
 #include "main_window.h"
 #include "message_box.h"
 #include "messaging_controller.h"
+#include "messaging_texts.h"
 #include "recipient_tree_model.h"
 #include "report_listener.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace plinket {
 
@@ -47,14 +49,20 @@ std::unique_ptr<DeliveryController> createDeliveryController(ConsoleContext& con
     hooks.warnNeverShown = [](const QString& title, const QString& text) {
         showMessageBox(BoxIcon::Warning, title, text);
     };
-    hooks.confirmCut = [window](const QString& title, const QString& text) {
+    hooks.confirmCut = [window, language = context.languageCode](const QString& title, const QString& text) {
         QString shown = text;
         shown.replace(u"\r\n"_qs, u"\n"_qs);
-        QMessageBox box(QMessageBox::Warning, title, shown, QMessageBox::Ok | QMessageBox::Cancel, window);
+        QMessageBox box(QMessageBox::Warning, title, shown, QMessageBox::NoButton, window);
         box.setTextFormat(Qt::PlainText);
+        QPushButton* send =
+            box.addButton(messagingText(language, MessagingTextId::sendAnyway), QMessageBox::AcceptRole);
+        QPushButton* cancel =
+            box.addButton(messagingText(language, MessagingTextId::cancelSend), QMessageBox::RejectRole);
         // Cancel is the default: Enter alone does not send a message that will arrive cut.
-        box.setDefaultButton(QMessageBox::Cancel);
-        return box.exec() == QMessageBox::Ok;
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        return box.clickedButton() == send;
     };
     return std::make_unique<MessagingController>(context.recipients, context.recipientsLock, context.broadcast,
                                                  window->deliveryTimer(), context.languageCode, context.senderName,

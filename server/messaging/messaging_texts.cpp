@@ -22,6 +22,8 @@ constexpr Row TEXTS[] = {
      u"Всё равно отправить?",
      u"The message takes %1 bytes, but clients show only the first 2000 bytes: the end of the text will be "
      u"cut off.\r\nSend it anyway?"},
+    {MessagingTextId::sendAnyway, u"Отправить", u"Send anyway"},
+    {MessagingTextId::cancelSend, u"Отмена", u"Cancel"},
 };
 
 } // namespace

@@ -12,6 +12,8 @@ enum class MessagingTextId {
     oversizeTitle,      // title of both warnings
     oversizeNeverShown, // %1 = bytes; the message is not sent
     oversizeCut,        // %1 = bytes; a question: send anyway?
+    sendAnyway,         // the button that sends a message that will arrive cut
+    cancelSend,         // the button that keeps it in the editor
 };
 
 // The text in the given language ("EN" gives English, anything else Russian).
