@@ -8,10 +8,6 @@
 
 namespace plinket {
 
-// False when the system cannot give the program an IPv4 UDP socket at all (Windows: the socket layer
-// does not start). The caller shows "Can't init TCP/IP stack." and ends.
-bool networkingAvailable();
-
 struct HostNames {
     QString hostName; // upper-cased
     QString fqdn;     // upper-cased

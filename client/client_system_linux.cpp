@@ -25,14 +25,6 @@ QString canonicalName(const QByteArray& host) {
 
 } // namespace
 
-bool networkingAvailable() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
-}
-
 std::optional<HostNames> localHostNames() {
     char buffer[1024] = {};
     ::gethostname(buffer, sizeof buffer - 1);

@@ -8,11 +8,6 @@
 
 namespace plinket {
 
-bool networkingAvailable() {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(1, 1), &data) == 0; // kept started for the life of the process
-}
-
 std::optional<HostNames> localHostNames() {
     using GetNameInfoWFn = INT(WSAAPI*)(const SOCKADDR*, socklen_t, PWCHAR, DWORD, PWCHAR, DWORD, INT);
     // The library stays loaded for the socket layer, so the address stays valid after the release.

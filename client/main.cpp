@@ -4,6 +4,7 @@
 
 #include "client_state.h"
 #include "client_system.h"
+#include "network_init.h"
 #include "eventlog.h"
 #include "message_box.h"
 #include "popup_window.h"
@@ -41,7 +42,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Plinket Client"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    if (!networkingAvailable()) {
+    if (!initNetworking()) {
         showStartupError(QStringLiteral("Can't init TCP/IP stack."));
         return 0;
     }

@@ -1,4 +1,5 @@
 #include "client_system.h"
+#include "network_init.h"
 #include "receiver.h"
 #include "session_end.h"
 #include "single_instance.h"
@@ -46,7 +47,7 @@ private slots:
     }
 
     void platformAnswers() {
-        QVERIFY(networkingAvailable());
+        QVERIFY(initNetworking());
         QVERIFY(!systemWantsFadeEffects());
     }
 
