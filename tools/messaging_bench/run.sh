@@ -8,7 +8,7 @@
 #   3. a Send to 1,000 recipients by name, 100 of which no resolver knows, with names resolved side by
 #      side, beside names resolved one after another (measured on 100 names with 10 unknown, since one
 #      after another 100 unknown names would take 100 time-outs).
-# Loopback only. Part 3 needs root: it runs in a network namespace of its own whose hosts file knows the
+# Loopback only. The third benchmark needs root: it runs in a network namespace of its own whose hosts file knows the
 # resolvable names and whose resolv.conf points at an address behind a veth pair that lies wholly inside
 # the namespace, where nobody answers (the query dies unanswered after ARP), so an unknown name fails after the resolver's time-out (1 s, set there) and
 # no query leaves the machine. Takes about a minute, mostly the slow listener working through its buffer.
