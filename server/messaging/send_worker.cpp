@@ -1,7 +1,7 @@
 #include "send_worker.h"
 
 #include "crash_handler.h"
-#include "datagram_send.h"
+#include "udp_send.h"
 
 #include <QHash>
 #include <QHostInfo>
@@ -93,7 +93,7 @@ void SendWorker::sendBroadcast(const QByteArray& payload) {
         ++m_unresolved;
         return;
     }
-    if (sendFromFreshSocket(payload, *destination, m_options.port))
+    if (sendDatagramFromFreshSocket(payload, *destination, m_options.port))
         ++m_sent;
 }
 
@@ -111,7 +111,7 @@ bool SendWorker::dispatch(const QByteArray& payload, const QList<int>& recordInd
             return false;
         if (!address)
             ++m_unresolved;
-        else if (sendFromFreshSocket(payload, *address, m_options.port))
+        else if (sendDatagramFromFreshSocket(payload, *address, m_options.port))
             ++m_sent;
     }
     return true;

@@ -1,10 +1,10 @@
-#include "datagram_send.h"
+#include "udp_send.h"
 
 #include <winsock2.h>
 
 namespace plinket {
 
-bool sendFromFreshSocket(const QByteArray& payload, const QHostAddress& ipv4Destination, quint16 port) {
+bool sendDatagramFromFreshSocket(const QByteArray& payload, const QHostAddress& ipv4Destination, quint16 port) {
     bool isV4 = false;
     const quint32 address = ipv4Destination.toIPv4Address(&isV4);
     if (!isV4)
