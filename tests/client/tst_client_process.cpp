@@ -3,7 +3,9 @@
 #include "client_test_support.h"
 #include "message_box.h"
 
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -20,7 +22,7 @@ class TestClientProcess final : public QObject {
     QString boxFile() const { return m_dir.filePath(u"boxes.jsonl"_qs); }
 
     // Starts a client with its own runtime directory (for its instance lock) and a box file.
-    void start(QProcess& process, const QStringList& unset = {}) {
+    void start(QProcess& process, const QStringList& unset = {}, const QProcessEnvironment& extra = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"XDG_RUNTIME_DIR"_qs, m_dir.path());
         env.insert(u"PLINKET_TEST_MESSAGE_BOXES"_qs, boxFile());
@@ -28,6 +30,7 @@ class TestClientProcess final : public QObject {
         env.remove(u"DBUS_SESSION_BUS_ADDRESS"_qs);
         for (const QString& name : unset)
             env.remove(name);
+        env.insert(extra);
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(QStringLiteral(PLINKET_CLIENT_BINARY), {});
@@ -67,11 +70,44 @@ private slots:
         QVERIFY(readMessageBoxFile(boxFile()).isEmpty());
     }
 
+    // On a real X server the pop-up also asks for the display to be switched on. A server without the
+    // power-management extension (a virtual one, or a remote desktop) must leave the client running:
+    // a request for a missing extension would make the X library drop the whole connection.
+    void popupOnXServerWithoutPowerManagement() {
+        const QString xvfb = QStandardPaths::findExecutable(u"Xvfb"_qs);
+        if (xvfb.isEmpty())
+            QSKIP("Xvfb is not installed");
+        const QString display = u":"_qs + QString::number(180 + QCoreApplication::applicationPid() % 200);
+        QProcess server;
+        server.start(xvfb, {display, u"-nolisten"_qs, u"tcp"_qs, u"-screen"_qs, u"0"_qs, u"1024x768x24"_qs});
+        QVERIFY(server.waitForStarted());
+        const QString socket = u"/tmp/.X11-unix/X"_qs + display.mid(1);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 5000);
+
+        QProcessEnvironment x11;
+        x11.insert(u"QT_QPA_PLATFORM"_qs, u"xcb"_qs);
+        x11.insert(u"DISPLAY"_qs, display);
+        QProcess client;
+        start(client, {}, x11);
+        QVERIFY(m_console.waitUntilClientListens());
+        FakeConsole::sendMessage(u"EN"_qs, u"77"_qs, u"Fire drill at 15:00"_qs, u"ADMIN-PC"_qs);
+        QCOMPARE(m_console.nextReport().value_or(test::Report{}).status, u"1"_qs);
+        QTest::qWait(300);
+        QCOMPARE(client.state(), QProcess::Running);
+
+        client.kill();
+        client.waitForFinished();
+        server.terminate();
+        server.waitForFinished();
+    }
+
     void oversizedDatagramUnanswered() {
         QProcess client;
         start(client);
         QVERIFY(m_console.waitUntilClientListens());
-        FakeConsole::sendRaw("EN\x04" "5\x04" + QByteArray(3000, 'x'));
+        FakeConsole::sendRaw("EN\x04"
+                             "5\x04" +
+                             QByteArray(3000, 'x'));
         QVERIFY(!m_console.reportArrivesWithin(500));
         FakeConsole::sendRaw("probe"); // still listening
         QCOMPARE(m_console.nextReport().value_or(test::Report{}).status, u"2"_qs);
