@@ -2,11 +2,12 @@
 // user presses OK, and answers the sender twice (shown, confirmed). No window of its own, no settings,
 // no command line; every way out ends with exit code 0.
 
+#include "client_icon.h"
 #include "client_state.h"
 #include "client_system.h"
-#include "network_init.h"
 #include "eventlog.h"
 #include "message_box.h"
+#include "network_init.h"
 #include "popup_window.h"
 #include "receiver.h"
 #include "session_end.h"
@@ -24,7 +25,9 @@ using namespace plinket;
 
 namespace {
 
-void showStartupError(const QString& text) { showMessageBox(BoxIcon::None, QStringLiteral("Error!"), text); }
+void showStartupError(const QString& text) {
+    showMessageBox(BoxIcon::None, QStringLiteral("Error!"), text);
+}
 
 } // namespace
 
@@ -41,6 +44,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Plinket Client"));
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(clientIcon());
 
     if (!initNetworking()) {
         showStartupError(QStringLiteral("Can't init TCP/IP stack."));
