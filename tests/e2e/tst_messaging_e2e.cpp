@@ -148,6 +148,19 @@ bool clientsStarted(JournalCapture& journal, int count, int timeoutMs = 60000) {
     return false;
 }
 
+// Real clients in namespaces 0 and 1, waited for until both have written their start-up event, so
+// that no message is sent before they listen. Returns what went wrong, or nothing.
+QString startTwoRealClients(NetnsLab& lab, std::vector<std::unique_ptr<QTemporaryDir>>& runtimeDirs) {
+    JournalCapture startup;
+    if (!startup.start())
+        return u"cannot stand in for the journal"_qs;
+    for (int i = 0; i < 2; ++i) {
+        if (!startRealClient(lab, i, runtimeDirs))
+            return u"plinket_client %1 did not start"_qs.arg(i);
+    }
+    return clientsStarted(startup, 2) ? QString() : u"plinket_client did not finish starting"_qs;
+}
+
 // A responder in client namespace i that confirms each message `confirmMs` after showing it.
 QProcess* startResponder(NetnsLab& lab, int i, int confirmMs) {
     QProcess* p = lab.startInClient(i, QStringLiteral(PLINKET_LOADGEN_PATH),
@@ -189,13 +202,8 @@ private slots:
             QSKIP(qPrintable(JournalCapture::unavailableReason()));
         QVERIFY(writeConsoleResolver(lab));
         std::vector<std::unique_ptr<QTemporaryDir>> runtimeDirs;
-        {
-            JournalCapture startup;
-            QVERIFY(startup.start());
-            QVERIFY2(startRealClient(lab, 0, runtimeDirs), "plinket_client 0 did not start");
-            QVERIFY2(startRealClient(lab, 1, runtimeDirs), "plinket_client 1 did not start");
-            QVERIFY2(clientsStarted(startup, 2), "plinket_client did not finish starting");
-        }
+        const QString clientTrouble = startTwoRealClients(lab, runtimeDirs);
+        QVERIFY2(clientTrouble.isEmpty(), qPrintable(clientTrouble));
         QProcess* responder = startResponder(lab, 2, 1500);
         QVERIFY2(responder, "responder did not start");
         QString output;
@@ -226,13 +234,8 @@ private slots:
         if (!JournalCapture::available())
             QSKIP(qPrintable(JournalCapture::unavailableReason()));
         std::vector<std::unique_ptr<QTemporaryDir>> runtimeDirs;
-        {
-            JournalCapture startup;
-            QVERIFY(startup.start());
-            QVERIFY2(startRealClient(lab, 0, runtimeDirs), "plinket_client 0 did not start");
-            QVERIFY2(startRealClient(lab, 1, runtimeDirs), "plinket_client 1 did not start");
-            QVERIFY2(clientsStarted(startup, 2), "plinket_client did not finish starting");
-        }
+        const QString clientTrouble = startTwoRealClients(lab, runtimeDirs);
+        QVERIFY2(clientTrouble.isEmpty(), qPrintable(clientTrouble));
         QProcess* responder = startResponder(lab, 2, 100);
         QVERIFY2(responder, "responder did not start");
         QString output;

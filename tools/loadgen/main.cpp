@@ -64,6 +64,14 @@ int fail(const QString& line) {
     return 2;
 }
 
+// Called right after a failed bind, while errno still says why.
+int failToBind(quint32 address, quint16 port) {
+    return fail(QStringLiteral("cannot bind %1:%2: %3")
+                    .arg(dottedV4(address))
+                    .arg(port)
+                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
+}
+
 bool parseAddress(const QString& text, quint32& address) {
     bool ok = false;
     address = QHostAddress(text).toIPv4Address(&ok);
@@ -125,10 +133,7 @@ QString ownFqdn(const QString& host) {
 int runClients(const Options& o) {
     const int fd = openBoundSocket(o.bindAddress, o.messagePort, true);
     if (fd < 0)
-        return fail(QStringLiteral("cannot bind %1:%2: %3")
-                        .arg(dottedV4(o.bindAddress))
-                        .arg(o.messagePort)
-                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return failToBind(o.bindAddress, o.messagePort);
     // A console sending to thousands of clients at once must not find this socket full.
     const int rcvbuf = setReceiveBuffer(fd, 4 * 1024 * 1024);
 
@@ -301,10 +306,7 @@ struct ListenOptions {
 int runListener(const Options& o, const ListenOptions& l) {
     const int fd = openBoundSocket(o.bindAddress, o.reportPort, false);
     if (fd < 0)
-        return fail(QStringLiteral("cannot bind %1:%2: %3")
-                        .arg(dottedV4(o.bindAddress))
-                        .arg(o.reportPort)
-                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return failToBind(o.bindAddress, o.reportPort);
     // The slow listener keeps the system's default buffer, as the original console did.
     const int rcvbuf = l.slow || l.receiveBuffer == 0 ? receiveBufferSize(fd) : setReceiveBuffer(fd, l.receiveBuffer);
     out(QStringLiteral("listening on %1:%2 (%3, rcvbuf=%4)")
