@@ -2,8 +2,7 @@
 
 // Where the messaging code (dispatch, report listener, delivery rounds) plugs into the console.
 // The console calls the two functions below at fixed moments of its start-up; plinket_messaging
-// defines them. While that library does not exist, messaging_idle.cpp supplies versions that send
-// nothing (CMake picks one or the other).
+// defines them, so the window and start-up code never depend on how messages travel.
 //
 // Everything in the context lives until the process ends (the console never returns from its
 // start-up function: it leaves through endProgram), so threads may keep references to it.
