@@ -66,11 +66,12 @@ QString formatEventText(const QString& pattern, const QString& s1, const QString
 }
 
 QString journalCatalog() {
-    // The catalog fills @PLINKET_STRINGn@ from the record's own fields, so the pattern's %n become
-    // references to those fields and %r a line break.
-    const QString s1 = QStringLiteral("@PLINKET_STRING1@");
-    const QString s2 = QStringLiteral("@PLINKET_STRING2@");
-    const QString s3 = QStringLiteral("@PLINKET_STRING3@");
+    // journalctl -x fills @NAME@ from the record's own fields, so the pattern's %n become references
+    // to the insertion-string fields and %r a line break.
+    const auto reference = [](const char* field) { return QString(u'@' + QLatin1String(field) + u'@'); };
+    const QString s1 = reference(JOURNAL_STRING_FIELDS[0]);
+    const QString s2 = reference(JOURNAL_STRING_FIELDS[1]);
+    const QString s3 = reference(JOURNAL_STRING_FIELDS[2]);
     QString out = QStringLiteral("# Plinket journal message catalog, generated from the event text table.\n");
     for (const EventText& t : TEXTS) {
         const QString source = eventSourceName(t.source);

@@ -28,6 +28,11 @@ inline constexpr int EVENT_SERVER_DELIVERY_CLOSED = 101;
 
 inline constexpr auto CLIENT_VERSION = u"1.40";
 
+// The journal fields that carry the three insertion strings, in order. The catalog fills in @NAME@
+// only for field names made of capital letters and "_", so these names must have no digits.
+inline constexpr const char* JOURNAL_STRING_FIELDS[3] = {"PLINKET_STRING_ONE", "PLINKET_STRING_TWO",
+                                                         "PLINKET_STRING_THREE"};
+
 QString eventSourceName(EventSource source); // "Plinket Client" / "Plinket Server"
 
 std::span<const EventText> eventTexts();

@@ -1,6 +1,7 @@
 #include "event_texts.h"
 #include "test_files.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 
@@ -58,6 +59,16 @@ private slots:
         const QString server = plinket::windowsMessageFile(EventSource::Server);
         QCOMPARE(server.count(u"MessageId="_qs), 1);
         QVERIFY(server.contains(u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3\r\n.\r\n"_qs));
+    }
+
+    void catalogReferencesAreFillable() {
+        // journalctl -x fills in @NAME@ only where NAME is capital letters and "_"; anything else shows raw.
+        int references = 0;
+        for (const QRegularExpressionMatch& m : QRegularExpression(u"@([^@\\s]*)@"_qs).globalMatch(journalCatalog())) {
+            QVERIFY2(QRegularExpression(u"^[A-Z_]+$"_qs).match(m.captured(1)).hasMatch(), qPrintable(m.captured(0)));
+            ++references;
+        }
+        QCOMPARE(references, 24); // 12 insertion strings across the six texts, in both languages
     }
 
     void catalogFileMatchesTable() {
