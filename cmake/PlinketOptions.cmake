@@ -11,7 +11,8 @@ target_compile_definitions(plinket_options INTERFACE
     QT_NO_CAST_FROM_ASCII
     QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
     QT_NO_URL_CAST_FROM_STRING
-    QT_USE_QSTRINGBUILDER)
+    QT_USE_QSTRINGBUILDER
+    PLINKET_VERSION="${PROJECT_VERSION}")
 if(MSVC)
     target_compile_options(plinket_options INTERFACE /W4 /utf-8 $<$<BOOL:${PLINKET_WERROR}>:/WX>)
     target_compile_definitions(plinket_options INTERFACE UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)

@@ -26,7 +26,7 @@ inline constexpr int EVENT_CLIENT_SESSION_END = 103;
 inline constexpr int EVENT_CLIENT_UPDATE = 104; // in the message file only; never written
 inline constexpr int EVENT_SERVER_DELIVERY_CLOSED = 101;
 
-inline constexpr auto CLIENT_VERSION = u"1.40";
+inline constexpr auto CLIENT_VERSION = u"" PLINKET_VERSION; // the project version, "1.40"
 
 // The journal fields that carry the three insertion strings, in order. The catalog fills in @NAME@
 // only for field names made of capital letters and "_", so these names must have no digits.
