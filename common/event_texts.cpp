@@ -65,15 +65,17 @@ QString formatEventText(const QString& pattern, const QString& s1, const QString
     return out;
 }
 
-QString journalCatalog() {
+QString journalCatalog(EventSource which) {
     // journalctl -x fills @NAME@ from the record's own fields, so the pattern's %n become references
     // to the insertion-string fields and %r a line break.
     const auto reference = [](const char* field) { return QString(u'@' + QLatin1String(field) + u'@'); };
     const QString s1 = reference(JOURNAL_STRING_FIELDS[0]);
     const QString s2 = reference(JOURNAL_STRING_FIELDS[1]);
     const QString s3 = reference(JOURNAL_STRING_FIELDS[2]);
-    QString out = QStringLiteral("# Plinket journal message catalog, generated from the event text table.\n");
+    QString out = u"# " % eventSourceName(which) % u" journal message catalog, generated from the event text table.\n";
     for (const EventText& t : TEXTS) {
+        if (t.source != which)
+            continue;
         const QString source = eventSourceName(t.source);
         const QString id = QString::number(t.id);
         out += u"\n-- " % QLatin1String(t.messageId) % u'\n' % u"Subject: " % source % u" event " % id % u'\n' %

@@ -43,8 +43,8 @@ const EventText* findEventText(EventSource source, int id);
 QString formatEventText(const QString& pattern, const QString& s1, const QString& s2, const QString& s3,
                         const QString& lineBreak = QStringLiteral("\n"));
 
-// The journal message catalog (both languages), as installed beside the programs.
-QString journalCatalog();
+// One program's journal message catalog (both languages), as installed with that program.
+QString journalCatalog(EventSource source);
 
 // The message-compiler source of one program's Windows message table (English 1033, Russian 1049).
 QString windowsMessageFile(EventSource source);

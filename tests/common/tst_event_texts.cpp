@@ -64,16 +64,26 @@ private slots:
     void catalogReferencesAreFillable() {
         // journalctl -x fills in @NAME@ only where NAME is capital letters and "_"; anything else shows raw.
         int references = 0;
-        for (const QRegularExpressionMatch& m : QRegularExpression(u"@([^@\\s]*)@"_qs).globalMatch(journalCatalog())) {
+        const QString catalogs = journalCatalog(EventSource::Client) + journalCatalog(EventSource::Server);
+        for (const QRegularExpressionMatch& m : QRegularExpression(u"@([^@\\s]*)@"_qs).globalMatch(catalogs)) {
             QVERIFY2(QRegularExpression(u"^[A-Z_]+$"_qs).match(m.captured(1)).hasMatch(), qPrintable(m.captured(0)));
             ++references;
         }
         QCOMPARE(references, 24); // 12 insertion strings across the six texts, in both languages
     }
 
-    void catalogFileMatchesTable() {
-        // resources/plinket.catalog is installed with the programs; it must say what the table says.
-        QCOMPARE(QString::fromUtf8(test::readFileBytes(QStringLiteral(PLINKET_CATALOG_FILE))), journalCatalog());
+    void catalogFilesMatchTable_data() {
+        QTest::addColumn<int>("source");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("client") << int(EventSource::Client) << u"plinket-client.catalog"_qs;
+        QTest::newRow("server") << int(EventSource::Server) << u"plinket-server.catalog"_qs;
+    }
+    void catalogFilesMatchTable() {
+        // The catalogs in resources/ are installed with the programs; they must say what the table says.
+        QFETCH(int, source);
+        QFETCH(QString, file);
+        QCOMPARE(QString::fromUtf8(test::readFileBytes(QStringLiteral(PLINKET_RESOURCES_DIR "/") + file)),
+                 journalCatalog(EventSource(source)));
     }
 };
 
