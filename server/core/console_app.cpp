@@ -13,6 +13,7 @@
 #include "program_icons.h"
 #include "recipient_tree_model.h"
 #include "settings.h"
+#include "signal_watcher.h"
 #include "startup_checks.h"
 #include "status_images.h"
 #include "templates.h"
@@ -122,6 +123,10 @@ void runConsole(int argc, char** argv) {
     window.setDeliveryController(controller.get());
 
     QObject::connect(&window, &MainWindow::closeAccepted, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Ctrl+C in the terminal, a polite stop and a lost terminal close the console as its close box
+    // does: a running waiting period is recorded and the settings are saved.
+    static SignalWatcher stopSignals({StopSignal::Interrupt, StopSignal::Terminate, StopSignal::HangUp});
+    QObject::connect(&stopSignals, &SignalWatcher::arrived, &window, &QWidget::close);
     app.exec();
 
     // Normal close: the window has let the messaging code close a running waiting period.
