@@ -343,6 +343,10 @@ bool MainWindow::filterSecondaryInput(QObject* watched, QEvent* event) {
     case QEvent::ShortcutOverride:
     case QEvent::Shortcut:
     case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
         break;
     default:
         return false;
