@@ -22,6 +22,7 @@
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStyleFactory>
+#include <QToolTip>
 #include <QTreeView>
 
 namespace plinket {
@@ -66,6 +67,9 @@ public:
 private:
     std::unique_ptr<QStyle> m_lines;
 };
+
+// How long the note at the Send button stays up unless the pointer moves it away.
+constexpr int SEND_NOTE_SHOWN_MS = 10000;
 
 } // namespace
 
@@ -281,7 +285,14 @@ void MainWindow::requestSend() {
 void MainWindow::onSendClicked() {
     if (m_secondary)
         return;
+    m_sendButton->setToolTip(m_texts.sendShortcutTip);
     m_controller->onSend(messageText());
+}
+
+void MainWindow::showSendNote(const QString& note) {
+    m_sendButton->setToolTip(note + u'\n' + m_texts.sendShortcutTip);
+    QToolTip::showText(m_sendButton->mapToGlobal(m_sendButton->rect().center()), note, m_sendButton, {},
+                       SEND_NOTE_SHOWN_MS);
 }
 
 void MainWindow::onDeliveryTimeout() {

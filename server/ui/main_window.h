@@ -103,6 +103,10 @@ public:
     void setDeliveryController(DeliveryController* controller);
     QTimer& deliveryTimer() { return m_deliveryTimer; }
 
+    // Tells the administrator at the Send button what the last Send did: a tooltip shown at once,
+    // kept as the first line of the button's tooltip until the next Send.
+    void showSendNote(const QString& note);
+
     qint32 waitCount() const { return m_waitCount; }
     qint32 waitUnit() const { return m_waitUnit; }
     // The editor's text with CR LF line breaks.
