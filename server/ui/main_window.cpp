@@ -258,11 +258,23 @@ void MainWindow::setRecipientModel(RecipientTreeModel* model) {
     m_model = model;
     m_tree->setModel(model);
     // A click on a check box makes its item the current one, as the space bar acts on that item.
-    if (model)
+    if (model) {
         connect(model, &RecipientTreeModel::recordToggled, m_tree,
                 [this](int record) { m_tree->setCurrentIndex(m_model->indexOfRecord(record)); });
+        connect(model, &QAbstractItemModel::dataChanged, this, &MainWindow::refreshTreeTooltip);
+    }
     if (model && model->rowCount() > 0)
         m_tree->expand(model->index(0, 0));
+}
+
+void MainWindow::refreshTreeTooltip() {
+    // A group's tooltip counts its clients by state: while one is up, it follows the reports.
+    QWidget* viewport = m_tree->viewport();
+    const QPoint local = viewport->mapFromGlobal(QCursor::pos());
+    if (!QToolTip::isVisible() || !viewport->rect().contains(local))
+        return;
+    QHelpEvent asked(QEvent::ToolTip, local, QCursor::pos());
+    QCoreApplication::sendEvent(viewport, &asked);
 }
 
 void MainWindow::setDeliveryController(DeliveryController* controller) {

@@ -146,6 +146,7 @@ private:
     void requestSend();
     void onSendClicked();
     void onDeliveryTimeout();
+    void refreshTreeTooltip();
     QWidget* openSecondary(QWidget* window);
     bool filterSecondaryInput(QObject* watched, QEvent* event);
     bool handleRightButton(QObject* watched, QEvent* event);

@@ -12,6 +12,12 @@
 // in a set of atomic flags and, when no refresh is pending yet, posts one queued refresh to the UI
 // thread, which emits dataChanged for all marked records at once. A burst of reports therefore
 // costs one repaint per pass of the event loop, not one per report.
+//
+// A group's image shows which states occur below it, not how often, so a group turns green as soon
+// as one client confirms. Its tooltip therefore counts its clients (at every depth) by state:
+// waiting (sent to, no report yet), delivered, confirmed, not delivered, in the interface language
+// in effect when the model is built. The counts are taken when the tooltip is asked for, by one walk
+// over the group's own records, so reports cost nothing extra.
 
 #include "recipient_list.h"
 
@@ -65,8 +71,11 @@ private:
 
     RecipientList& m_records;
     QMutex& m_lock;
+    QString groupTooltip(int record) const;
+
     QString m_rootLabel;
     QList<QIcon> m_statusImages;
+    QString m_countLines;  // %1 waiting, %2 delivered, %3 confirmed, %4 not delivered
     QList<int> m_topLevel; // records without a parent (normally the root only)
     int m_size = 0;        // records the model shows, fixed between reloads
 

@@ -1,3 +1,4 @@
+#include "language.h"
 #include "proportional_splitter.h"
 #include "window_fixture.h"
 
@@ -9,6 +10,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QSplitterHandle>
+#include <QToolTip>
 #include <QTreeView>
 
 using namespace plinket;
@@ -174,6 +176,41 @@ private slots:
         QVERIFY(f.window->close());
         QCOMPARE(closed.size(), 1);
         QCOMPARE(f.controller.closings, 1);
+    }
+
+    // A Send that reached nobody is told at the Send button, until the next Send.
+    void sendNote() {
+        WindowFixture f;
+        QVERIFY(f.showAndWait());
+        auto* send = f.child<QPushButton>("sendButton");
+        const QString note = u"Nothing was sent: no recipient is ticked."_qs;
+        f.window->showSendNote(note);
+        QTRY_COMPARE(QToolTip::text(), note);
+        QCOMPARE(send->toolTip(), note + u"\nKeyboard shortcut: Ctrl+Enter"_qs);
+        QTest::mouseClick(send, Qt::LeftButton);
+        QCOMPARE(send->toolTip(), u"Keyboard shortcut: Ctrl+Enter"_qs);
+    }
+
+    // A group's tooltip counts its clients at every depth by state; the one on screen follows the
+    // reports. Waiting counts clients sent to (carrying the id) without a report.
+    void groupTooltipCountsClients() {
+        (void)applyLanguage(u"EN"_qs); // the language the tree's words are taken in
+        WindowFixture f({}, u"EN",
+                        test::BOM + ";Plinket Clients v2\r\n[+Shop]\r\nA=1.1.1.1\r\nB=1.1.1.2\r\n"
+                                    "[+Back]\r\nC=1.1.1.3\r\nD=1.1.1.4\r\n[-Back]\r\n[-Shop]\r\n");
+        QVERIFY(f.showAndWait());
+        for (int record : {2, 3, 5}) // A, B, C sent to; D was not ticked
+            f.recipients.setMessageId(record, 7);
+        f.recipients.recordReport(2, STATUS_DELIVERED, u"10:00:00"_qs);
+        f.recipients.recordReport(5, STATUS_NOT_DELIVERED, u"10:00:00"_qs);
+        auto* tree = f.child<QTreeView>("recipientTree");
+        const QPoint at = tree->visualRect(f.model->indexOfRecord(1)).center();
+        QCursor::setPos(tree->viewport()->mapToGlobal(at));
+        QHelpEvent hover(QEvent::ToolTip, at, tree->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(tree->viewport(), &hover);
+        QTRY_COMPARE(QToolTip::text(), u"Shop\nWaiting: 1\nDelivered: 1\nConfirmed: 0\nNot delivered: 1"_qs);
+        f.model->notifyRecordsChanged(f.recipients.recordReport(3, STATUS_CONFIRMED, u"10:00:01"_qs));
+        QTRY_COMPARE(QToolTip::text(), u"Shop\nWaiting: 0\nDelivered: 1\nConfirmed: 1\nNot delivered: 1"_qs);
     }
 
     void timeoutControls() {
