@@ -261,7 +261,13 @@ void MainWindow::setRecipientModel(RecipientTreeModel* model) {
     if (model) {
         connect(model, &RecipientTreeModel::recordToggled, m_tree,
                 [this](int record) { m_tree->setCurrentIndex(m_model->indexOfRecord(record)); });
-        connect(model, &QAbstractItemModel::dataChanged, this, &MainWindow::refreshTreeTooltip);
+        connect(model, &QAbstractItemModel::dataChanged, this, [this] {
+            // One refresh per pass of the event loop, however many ranges a burst of reports changed.
+            if (QToolTip::isVisible() && !m_tooltipRefreshPending) {
+                m_tooltipRefreshPending = true;
+                QMetaObject::invokeMethod(this, &MainWindow::refreshTreeTooltip, Qt::QueuedConnection);
+            }
+        });
     }
     if (model && model->rowCount() > 0)
         m_tree->expand(model->index(0, 0));
@@ -269,6 +275,7 @@ void MainWindow::setRecipientModel(RecipientTreeModel* model) {
 
 void MainWindow::refreshTreeTooltip() {
     // A group's tooltip counts its clients by state: while one is up, it follows the reports.
+    m_tooltipRefreshPending = false;
     QWidget* viewport = m_tree->viewport();
     const QPoint local = viewport->mapFromGlobal(QCursor::pos());
     if (!QToolTip::isVisible() || !viewport->rect().contains(local))

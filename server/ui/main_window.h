@@ -188,6 +188,8 @@ private:
     PointerArea m_rightPressArea = PointerArea::Elsewhere;
     // Set while the program selects a template, so the selection does not load its body.
     bool m_selectingSilently = false;
+    // A refresh of the recipient tree's tooltip on screen is queued.
+    bool m_tooltipRefreshPending = false;
 };
 
 // What a normal close stores in the settings from the window: the frame's position, the client
