@@ -126,24 +126,27 @@ Timing runOnce(const QByteArray& clientsIni) {
 
     // Every client reports at once: the records change under the lock (as the report listener
     // does), each report is announced separately, and the UI refreshes the tree once.
-    clock.restart();
-    for (int i = 1; i < recipients.size(); ++i) {
-        if (recipients.at(i).isGroup)
-            continue;
-        ChangedRecords changed;
-        {
-            QMutexLocker locker(&lock);
-            changed = recipients.recordReport(i, STATUS_DELIVERED, u"12:00:00"_qs);
+    auto* tree = window.findChild<QTreeView*>(u"recipientTree"_qs);
+    const auto burst = [&](quint8 status) {
+        for (int i = 1; i < recipients.size(); ++i) {
+            if (recipients.at(i).isGroup)
+                continue;
+            ChangedRecords changed;
+            {
+                QMutexLocker locker(&lock);
+                changed = recipients.recordReport(i, status, u"12:00:00"_qs);
+            }
+            model.notifyRecordsChanged(changed);
         }
-        model.notifyRecordsChanged(changed);
-    }
+    };
+    clock.restart();
+    burst(STATUS_DELIVERED);
     t.burstRecords = clock.nsecsElapsed() / 1e6;
     clock.restart();
     QCoreApplication::processEvents();
-    window.findChild<QTreeView*>(u"recipientTree"_qs)->viewport()->repaint();
+    tree->viewport()->repaint();
     t.burstShown = clock.nsecsElapsed() / 1e6;
 
-    auto* tree = window.findChild<QTreeView*>(u"recipientTree"_qs);
     const QPoint root = tree->visualRect(model.indexOfRecord(0)).center();
     QCursor::setPos(tree->viewport()->mapToGlobal(root));
     clock.restart();
@@ -151,16 +154,7 @@ Timing runOnce(const QByteArray& clientsIni) {
     QCoreApplication::sendEvent(tree->viewport(), &hover);
     t.rootTip = clock.nsecsElapsed() / 1e6;
     clock.restart();
-    for (int i = 1; i < recipients.size(); ++i) {
-        if (recipients.at(i).isGroup)
-            continue;
-        ChangedRecords changed;
-        {
-            QMutexLocker locker(&lock);
-            changed = recipients.recordReport(i, STATUS_CONFIRMED, u"12:00:01"_qs);
-        }
-        model.notifyRecordsChanged(changed);
-    }
+    burst(STATUS_CONFIRMED);
     QCoreApplication::processEvents();
     QCoreApplication::processEvents(); // the tooltip's refresh, queued by the tree's
     tree->viewport()->repaint();
