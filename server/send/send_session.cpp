@@ -4,7 +4,6 @@
 #include "eventlog.h"
 #include "messaging_controller.h"
 #include "protocol.h"
-#include "report_listener.h"
 
 #include <QDateTime>
 #include <QEventLoop>
@@ -12,8 +11,6 @@
 #include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
-
-#include <optional>
 
 namespace plinket {
 
@@ -78,12 +75,11 @@ SendRun runSend(const SendSetup& s) {
     // The listener first: a report that arrives before the port is bound is lost. Not shared, so a
     // console (or another plinket_send) on this computer makes it fail instead of splitting the reports.
     // Without waiting nothing listens; the port is only tried, to say where the reports go.
-    std::optional<ReportListener> listener;
     bool portFree = false;
     if (waiting) {
-        listener.emplace(s.recipients, s.recipientsLock, nullptr, nullptr);
-        listener->start();
-        portFree = listener->waitUntilListening(LISTENER_START_MS);
+        run.listener = std::make_unique<ReportListener>(s.recipients, s.recipientsLock, nullptr, nullptr);
+        run.listener->start();
+        portFree = run.listener->waitUntilListening(LISTENER_START_MS);
     } else {
         QUdpSocket probe;
         portFree = probe.bind(QHostAddress(QHostAddress::AnyIPv4), REPORT_PORT, QAbstractSocket::DontShareAddress);
@@ -196,8 +192,8 @@ SendRun runSend(const SendSetup& s) {
     poll.start(POLL_MS);
     loop.exec();
     poll.stop();
-    if (listener)
-        listener->stop();
+    if (run.listener)
+        run.listener->stop();
     if (s.showProgress)
         s.progress({});
 

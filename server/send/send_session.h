@@ -13,6 +13,7 @@
 
 #include "broadcast_setting.h"
 #include "recipient_list.h"
+#include "report_listener.h"
 #include "send_command_line.h"
 #include "send_output.h"
 #include "send_platform.h"
@@ -21,6 +22,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 namespace plinket {
 
@@ -49,6 +51,10 @@ struct SendRun {
     SendEnd end = SendEnd::Finished;
     QString refusal;
     SendOutcome outcome;
+    // The report listener, already asked to stop: its thread ends within a quarter of a second, while
+    // the caller prints the outcome; destroying the run waits for it. Destroy the run before the
+    // recipients and their lock.
+    std::unique_ptr<ReportListener> listener;
 };
 
 // Runs the send to its end (it runs its own event loop; a QCoreApplication must exist).

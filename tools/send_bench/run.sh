@@ -30,13 +30,18 @@ gen=$!
 until grep -q "listening on" "$work/loadgen.out" 2>/dev/null; do sleep 0.1; done
 ms() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
 outputs=(); exits=()
+mkfifo "$work/output"
 for round in $(seq 1 "$rounds"); do
     start=$(date +%s%N)
-    { "$send" --clients "$work/clients.ini" --all --wait 60 --json "Benchmark round $round"; echo "exit=$?" >"$work/exit"; } |
-        { cat >"$work/out.json"; ms "$start" >"$work/output_ms"; }
+    # The reader sees the end of the output when plinket_send closes it, before the process ends.
+    { cat "$work/output" >"$work/out.json"; ms "$start" >"$work/output_ms"; } &
+    reader=$!
+    code=0
+    "$send" --clients "$work/clients.ini" --all --wait 60 --json "Benchmark round $round" >"$work/output" || code=$?
     total=$(ms "$start")
+    wait "$reader"
     confirmed=$(grep -o "\"state\":\"confirmed\"" "$work/out.json" | wc -l)
-    echo "round $round: output complete $(cat "$work/output_ms") ms, exited $total ms, $(cat "$work/exit"), confirmed $confirmed of $clients"
+    echo "round $round: output complete $(cat "$work/output_ms") ms, exited $total ms, exit code $code, confirmed $confirmed of $clients"
     outputs+=("$(cat "$work/output_ms")"); exits+=("$total")
     sleep 1
 done
