@@ -5,6 +5,7 @@
 #include "messaging_controller.h"
 #include "protocol.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QEventLoop>
 #include <QSet>
@@ -210,6 +211,9 @@ SendRun runSend(const SendSetup& s) {
                 unresolved.insert(i);
         }
     }
+
+    // Calls the worker posted to this thread as it ended are taken now, while what they use exists.
+    QCoreApplication::sendPostedEvents();
 
     SendOutcome& out = run.outcome;
     out.messageId = id;
