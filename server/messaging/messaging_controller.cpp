@@ -78,6 +78,10 @@ void MessagingController::onSend(const QString& text) {
 
     m_job = SendJob{datagramWith(id), text, id};
     auto* worker = new SendWorker(m_job, broadcast, m_recipients, m_lock, m_hooks.sendOptions);
+    // Connected before the deletion below, so the hook runs on the UI thread while the worker exists.
+    if (m_hooks.sendFinished)
+        QObject::connect(worker, &QThread::finished, worker,
+                         [finished = m_hooks.sendFinished, worker] { finished(*worker); });
     // Workers are never waited for; each is deleted on the UI thread once it has ended by itself.
     QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     m_worker = worker;

@@ -50,6 +50,9 @@ public:
         std::function<void(const QString& id, const QString& text, const QString& statusList)> writeEvent;
         // The local wall-clock time the message id is made from (default: now).
         std::function<QDateTime()> now;
+        // The SendWorker of a Send has walked the list (called on the UI thread, before the worker
+        // is deleted): what it sent and which hosts gave no address (default: nothing).
+        std::function<void(const SendWorker& worker)> sendFinished;
         SendWorker::Options sendOptions;
     };
 

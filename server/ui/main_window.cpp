@@ -76,13 +76,27 @@ constexpr int SEND_NOTE_SHOWN_MS = 10000;
 MainWindowTexts MainWindowTexts::inLanguage(QStringView code) {
     auto t = [code](TextId id) { return textIn(code, id); };
     return MainWindowTexts{
-        t(TextId::errorTitle),      t(TextId::sendShortcutTip), t(TextId::templateSyntaxTip),
-        t(TextId::allClientsLabel), t(TextId::sendLabel),       t(TextId::settingsLabel),
-        t(TextId::changelogLabel),  t(TextId::aboutLabel),      t(TextId::donateLabel),
-        t(TextId::copyLabel),       t(TextId::cutLabel),        t(TextId::pasteLabel),
-        t(TextId::removeLabel),     t(TextId::unitSeconds),     t(TextId::unitMinutes),
-        t(TextId::unitHours),       t(TextId::broadcastLabel),  t(TextId::saveTemplateLabel),
+        t(TextId::errorTitle),
+        t(TextId::sendShortcutTip),
+        t(TextId::templateSyntaxTip),
+        t(TextId::allClientsLabel),
+        t(TextId::sendLabel),
+        t(TextId::settingsLabel),
+        t(TextId::changelogLabel),
+        t(TextId::aboutLabel),
+        t(TextId::donateLabel),
+        t(TextId::copyLabel),
+        t(TextId::cutLabel),
+        t(TextId::pasteLabel),
+        t(TextId::removeLabel),
+        t(TextId::unitSeconds),
+        t(TextId::unitMinutes),
+        t(TextId::unitHours),
+        t(TextId::broadcastLabel),
+        t(TextId::saveTemplateLabel),
         t(TextId::errSaveTemplate),
+        t(TextId::tickNotDeliveredLabel),
+        t(TextId::tickUnconfirmedLabel),
     };
 }
 
@@ -161,6 +175,20 @@ void MainWindow::buildControls(const ConsoleIcons& icons) {
     // Long names widen the column and bring up a horizontal scroll bar instead of being cut.
     m_tree->header()->setStretchLastSection(false);
     m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_recipientMenu = new QMenu(this);
+    m_recipientMenu->setObjectName(QStringLiteral("recipientMenu"));
+    m_tickNotDelivered = m_recipientMenu->addAction(m_texts.tickNotDeliveredLabel, this, [this] {
+        if (m_model)
+            m_model->checkOnly(notDeliveredInLastRound);
+    });
+    m_tickUnconfirmed = m_recipientMenu->addAction(m_texts.tickUnconfirmedLabel, this, [this] {
+        if (m_model)
+            m_model->checkOnly(unconfirmedInLastRound);
+    });
+    // The tree reports the position in its viewport.
+    connect(m_tree, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { showRecipientMenu(m_tree->viewport()->mapToGlobal(pos)); });
 
     m_paneSplitter = new ProportionalSplitter(Qt::Horizontal, this);
     m_paneSplitter->setObjectName(QStringLiteral("paneSplitter"));
@@ -461,6 +489,14 @@ bool MainWindow::handleRightButton(QObject*, QEvent* event) {
         break;
     }
     return true;
+}
+
+void MainWindow::showRecipientMenu(const QPoint& globalPos) {
+    if (!m_model)
+        return;
+    m_tickNotDelivered->setEnabled(m_model->anyRecord(notDeliveredInLastRound));
+    m_tickUnconfirmed->setEnabled(m_model->anyRecord(unconfirmedInLastRound));
+    m_recipientMenu->popup(globalPos);
 }
 
 // ---- templates ---------------------------------------------------------------------------------------

@@ -26,6 +26,7 @@
 
 #include <functional>
 
+class QAction;
 class QComboBox;
 class QListWidget;
 class QMenu;
@@ -61,6 +62,8 @@ struct MainWindowTexts {
     QString broadcastLabel;
     QString saveTemplateLabel;
     QString errSaveTemplate;
+    QString tickNotDeliveredLabel;
+    QString tickUnconfirmedLabel;
 
     // The texts of one language ("RU" or "EN") from the language tables.
     static MainWindowTexts inLanguage(QStringView code);
@@ -118,10 +121,14 @@ public:
     QWidget* showChangelogWindow();
     QWidget* showAboutWindow();
 
-    // The three pop-up menus, for the right-click handling and for tests.
+    // The pop-up menus, for the right-click handling and for tests.
     QMenu* editorMenu() const { return m_editorMenu; }
     QMenu* templateMenu() const { return m_templateMenu; }
     QMenu* mainMenu() const { return m_mainMenu; }
+    // Right-click in the recipient tree: tick only the clients the last round did not reach, or did
+    // not reach and those that did not confirm, to send to them again. An item is enabled only when
+    // some client qualifies.
+    QMenu* recipientMenu() const { return m_recipientMenu; }
 
     // The "Save template" action and "Remove" of the template menu.
     void saveTemplateFromEditor();
@@ -153,6 +160,7 @@ private:
     void watchRightButton(QWidget* part);
     PointerArea areaAt(const QPoint& globalPos) const;
     void selectTemplateAt(const QPoint& globalPos);
+    void showRecipientMenu(const QPoint& globalPos);
 
     MainWindowTexts m_texts;
     TemplateCatalog& m_templates;
@@ -175,6 +183,9 @@ private:
     QMenu* m_editorMenu = nullptr;
     QMenu* m_templateMenu = nullptr;
     QMenu* m_mainMenu = nullptr;
+    QMenu* m_recipientMenu = nullptr;
+    QAction* m_tickNotDelivered = nullptr;
+    QAction* m_tickUnconfirmed = nullptr;
 
     RecipientTreeModel* m_model = nullptr;
     IdleDeliveryController m_idleController;

@@ -167,6 +167,20 @@ bool RecipientTreeModel::setData(const QModelIndex& index, const QVariant&, int 
     return true;
 }
 
+void RecipientTreeModel::checkOnly(const std::function<bool(const RecipientRecord&)>& wanted) {
+    ChangedRecords changed;
+    {
+        QMutexLocker locker(&m_lock);
+        changed = m_records.checkOnly(wanted);
+    }
+    emitChanged(changed);
+}
+
+bool RecipientTreeModel::anyRecord(const std::function<bool(const RecipientRecord&)>& wanted) const {
+    QMutexLocker locker(&m_lock);
+    return std::any_of(m_records.records().begin(), m_records.records().end(), wanted);
+}
+
 Qt::ItemFlags RecipientTreeModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;

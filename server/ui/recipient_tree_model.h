@@ -27,6 +27,7 @@
 #include <QMutex>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace plinket {
@@ -46,6 +47,12 @@ public:
 
     QModelIndex indexOfRecord(int record) const;
     int recordOf(const QModelIndex& index) const;
+
+    // Ticks exactly the clients `wanted` selects and unticks every other record (the groups follow),
+    // under recipientsLock; the tree shows every box that changed. UI thread.
+    void checkOnly(const std::function<bool(const RecipientRecord&)>& wanted);
+    // Whether some record is selected by `wanted`, read under recipientsLock.
+    bool anyRecord(const std::function<bool(const RecipientRecord&)>& wanted) const;
 
     // Thread-safe and non-blocking; call after releasing recipientsLock.
     void notifyRecordsChanged(const ChangedRecords& records);

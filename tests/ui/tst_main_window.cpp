@@ -2,7 +2,9 @@
 #include "proportional_splitter.h"
 #include "window_fixture.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -263,6 +265,7 @@ private slots:
                                            u"Cut|Copy|Paste"_qs,
                                            u"Remove"_qs,
                                            u"Settings|Changelog|About"_qs,
+                                           u"Tick only the not delivered|Tick only the unconfirmed"_qs,
                                            u"sec|min|hrs"_qs};
         QTest::newRow("RU") << u"RU"_qs
                             << QStringList{u"Послать сообщение"_qs,
@@ -272,6 +275,7 @@ private slots:
                                            u"Вырезать|Копировать|Вставить"_qs,
                                            u"Удалить"_qs,
                                            u"Настройки|История изменений|О программе"_qs,
+                                           u"Отметить только недоставленные|Отметить только неподтверждённые"_qs,
                                            u"сек|мин|час"_qs};
     }
     void captions() {
@@ -295,6 +299,7 @@ private slots:
                                 actions(f.window->editorMenu()),
                                 actions(f.window->templateMenu()),
                                 actions(f.window->mainMenu()),
+                                actions(f.window->recipientMenu()),
                                 units.join(u'|')};
         QCOMPARE(shown, expected);
         QCOMPARE(f.window->windowTitle(), u"Plinket Server v1.40"_qs);
@@ -320,6 +325,59 @@ private slots:
         QTest::keyClick(tree, Qt::Key_Space);
         QCOMPARE(root.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
         QCOMPARE(f.recipients.at(2).checkState, CHECK_CHECKED);
+    }
+
+    // After a round with mixed results the tree's menu ticks only the clients to reach again; the
+    // groups follow. Records: 0 root, 1 Shop, 2 CONF, 3 DELIV, 4 NOTDEL, 5 Back, 6 SILENT, 7 OTHER.
+    void tickOnlyTheMissed_data() {
+        QTest::addColumn<int>("item");
+        QTest::addColumn<QString>("ticks"); // check state per record, as the tree shows it
+        QTest::newRow("not delivered") << 0 << u"33112222"_qs;
+        QTest::newRow("unconfirmed") << 1 << u"33122222"_qs;
+    }
+    void tickOnlyTheMissed() {
+        QFETCH(int, item);
+        QFETCH(QString, ticks);
+        WindowFixture f({}, u"EN",
+                        "\xEF\xBB\xBF;Plinket Clients v2\r\n[+Shop]\r\n  CONF = 10.0.0.1\r\n  DELIV = 10.0.0.2\r\n"
+                        "  NOTDEL = 10.0.0.3\r\n  [+Back]\r\n    SILENT = 10.0.0.4\r\n  [-Back]\r\n[-Shop]\r\n"
+                        "  OTHER = 10.0.0.5\r\n");
+        QVERIFY(f.showAndWait());
+        auto* tree = f.child<QTreeView>("recipientTree");
+        tree->expandAll();
+        QMenu* menu = f.window->recipientMenu();
+        const auto openMenu = [&] {
+            const QPoint at = tree->visualRect(f.model->indexOfRecord(7)).center();
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(tree->viewport(), &event);
+            return QTest::qWaitForWindowExposed(menu);
+        };
+        // Before any round nothing qualifies.
+        QVERIFY(openMenu());
+        QVERIFY(!menu->actions()[item]->isEnabled());
+        menu->close();
+        {
+            // The round sent to the four shop clients (OTHER was ticked and got "Not delivered" with
+            // them): CONF confirmed, DELIV delivered, NOTDEL and OTHER not delivered, SILENT not yet heard of.
+            QMutexLocker lock(&f.lock);
+            for (const int i : {2, 3, 4, 6})
+                f.recipients.setMessageId(i, 7);
+            f.recipients.recordReport(2, STATUS_CONFIRMED, u"14:05:09"_qs);
+            f.recipients.recordReport(3, STATUS_DELIVERED, u"14:05:02"_qs);
+            f.recipients.propagateToAncestors(4, STATUS_NOT_DELIVERED, PropagationMode::Icons);
+            f.recipients.propagateToAncestors(7, STATUS_NOT_DELIVERED, PropagationMode::Icons);
+            f.recipients.applyCheck(2, CHECK_CHECKED);
+        }
+        QVERIFY(openMenu());
+        QAction* action = menu->actions()[item];
+        QVERIFY(action->isEnabled());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+        QString shown;
+        for (int i = 0; i < 8; ++i) {
+            const auto state = f.model->indexOfRecord(i).data(Qt::CheckStateRole).value<Qt::CheckState>();
+            shown += state == Qt::Checked ? u'2' : state == Qt::PartiallyChecked ? u'3' : u'1';
+        }
+        QCOMPARE(shown, ticks);
     }
 };
 
