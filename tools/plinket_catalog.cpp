@@ -1,7 +1,7 @@
 // Generates the event message files from the event text table.
-//   plinket_catalog client|server         that program's journal catalog on stdout
-//                                         (resources/plinket-client.catalog, plinket-server.catalog)
-//   plinket_catalog --mc client|server F  the Windows message-compiler source, UTF-16LE with BOM, into F
+//   plinket_catalog client|server|send         that source's journal catalog on stdout
+//                                              (resources/plinket-client.catalog, -server, -send)
+//   plinket_catalog --mc client|server|send F  the Windows message-compiler source, UTF-16LE with BOM, into F
 #include "event_texts.h"
 
 #include <QFile>
@@ -17,6 +17,8 @@ std::optional<plinket::EventSource> sourceNamed(const char* name) {
         return plinket::EventSource::Client;
     if (std::strcmp(name, "server") == 0)
         return plinket::EventSource::Server;
+    if (std::strcmp(name, "send") == 0)
+        return plinket::EventSource::Send;
     return std::nullopt;
 }
 
@@ -37,6 +39,7 @@ int main(int argc, char** argv) {
         std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
         return 0;
     }
-    std::fputs("usage: plinket_catalog client|server\n       plinket_catalog --mc client|server FILE\n", stderr);
+    std::fputs("usage: plinket_catalog client|server|send\n       plinket_catalog --mc client|server|send FILE\n",
+               stderr);
     return 2;
 }

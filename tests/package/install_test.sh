@@ -84,16 +84,16 @@ grep -E '^(Setting up|Processing triggers for) (plinket|systemd)' "$cache/instal
 
 step "checks on the installed system"
 version=$(sed -n 's/^project(Plinket VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
-for program in plinket_client plinket_server; do
+for program in plinket_client plinket_server plinket_send; do
     out=$(in_root "$program" --version) || fail "$program --version"
     [ "$out" = "$program $version" ] || fail "$program --version printed '$out'"
     echo "$out"
 done
-for file in /usr/bin/plinket_client /usr/bin/plinket_server /usr/libexec/plinket/plinket_crash_box; do
+for file in /usr/bin/plinket_client /usr/bin/plinket_server /usr/bin/plinket_send /usr/libexec/plinket/plinket_crash_box; do
     missing=$(in_root ldd "$file" | grep 'not found' || true)
     [ -z "$missing" ] || fail "$file lacks libraries: $missing"
 done
-echo "all libraries of the three programs found"
+echo "all libraries of the four programs found"
 [ -f "$root/etc/xdg/autostart/plinket-client.desktop" ] || fail "no autostart entry in /etc/xdg/autostart"
 echo "autostart entry: /etc/xdg/autostart/plinket-client.desktop"
 desktop-file-validate "$root/etc/xdg/autostart/plinket-client.desktop" "$root/usr/share/applications/plinket-server.desktop" ||
@@ -109,7 +109,9 @@ echo "icons present"
 catalog=$(in_root journalctl --dump-catalog b7e3f4a1c9d24e5f8a6b0c1d2e3f4a64)
 grep -qF 'Version @PLINKET_STRING_ONE@ is launched.' <<<"$catalog" || fail "event 100 not in the catalog database"
 echo "catalog database: $(grep -F 'is launched' <<<"$catalog")"
-[ -n "$(in_root journalctl --dump-catalog 4d2a9c7e1b5f4a3c8e6d0f1a2b3c4d65)" ] || fail "server event 101 not in the catalog"
+for id in 4d2a9c7e1b5f4a3c8e6d0f1a2b3c4d65 9e61c5d03a8f4b27b4d1e07c5f2a3b65; do
+    [ -n "$(in_root journalctl --dump-catalog "$id")" ] || fail "event 101 of the console or plinket_send not in the catalog"
+done
 
 step "apt-get purge plinket-client plinket-server"
 owned=$(in_root dpkg-query -L plinket-client plinket-server)
