@@ -1,7 +1,8 @@
 #pragma once
 
 // Texts the messaging code adds to the interface: the warnings shown before a message that a
-// client would cut or drop is sent. Same shape as the language tables: Russian and English.
+// client would cut or drop is sent, and the boxes about the signing key. Same shape as the language
+// tables: Russian and English.
 
 #include <QString>
 #include <QStringView>
@@ -9,11 +10,15 @@
 namespace plinket {
 
 enum class MessagingTextId {
-    oversizeTitle,      // title of both warnings
-    oversizeNeverShown, // %1 = bytes; the message is not sent
-    oversizeCut,        // %1 = bytes; a question: send anyway?
-    sendAnyway,         // the button that sends a message that will arrive cut
-    cancelSend,         // the button that keeps it in the editor
+    oversizeTitle,       // title of both warnings
+    oversizeNeverShown,  // %1 = bytes; the message is not sent
+    oversizeCut,         // %1 = bytes; a question: send anyway?
+    sendAnyway,          // the button that sends a message that will arrive cut
+    cancelSend,          // the button that keeps it in the editor
+    oversizeSigned,      // %1 = bytes; a signed message the client would cut is not sent
+    keyReadableByOthers, // %1 = path of the secret key; the console ends
+    keyUnreadable,       // %1 = path
+    keyDamaged,          // %1 = path
 };
 
 // The text in the given language ("EN" gives English, anything else Russian).
