@@ -247,7 +247,8 @@ bool NetnsLab::writeClientEtcFile(int i, const QString& relativePath, const QByt
     const QString path = ETC_NETNS + clientNamespace(i) + u'/' + relativePath;
     const QString top = relativePath.section(u'/', 0, 0);
     QFile file(path);
-    return (QFileInfo::exists(u"/etc/"_qs + top) || QDir(u"/etc"_qs).mkdir(top)) &&
+    // Only a private /etc may gain a folder; the machine's own is never changed.
+    return (QFileInfo::exists(u"/etc/"_qs + top) || (privateEtc() && QDir(u"/etc"_qs).mkdir(top))) &&
            QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(bytes) == bytes.size();
 }
