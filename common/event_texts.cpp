@@ -23,12 +23,22 @@ constexpr EventText TEXTS[] = {
      u"Сообщение от %1 отброшено: %2.%rID сообщения: %3"},
     {EventSource::Server, 101, "4d2a9c7e1b5f4a3c8e6d0f1a2b3c4d65", u"Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3",
      u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3"},
+    {EventSource::Send, 101, "9e61c5d03a8f4b27b4d1e07c5f2a3b65", u"Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3",
+     u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3"},
 };
 
 } // namespace
 
 QString eventSourceName(EventSource source) {
-    return source == EventSource::Client ? QStringLiteral("Plinket Client") : QStringLiteral("Plinket Server");
+    switch (source) {
+    case EventSource::Client:
+        return QStringLiteral("Plinket Client");
+    case EventSource::Server:
+        return QStringLiteral("Plinket Server");
+    case EventSource::Send:
+        return QStringLiteral("Plinket Send");
+    }
+    return {};
 }
 
 std::span<const EventText> eventTexts() {

@@ -9,7 +9,9 @@
 
 namespace plinket {
 
-enum class EventSource { Client, Server };
+// Client and Server are the two programs; Send is plinket_send, the console's command-line sender,
+// which records its sends under a source name of its own so scripted sends stand apart in the log.
+enum class EventSource { Client, Server, Send };
 
 struct EventText {
     EventSource source;
@@ -27,10 +29,11 @@ inline constexpr int EVENT_CLIENT_UPDATE = 104; // in the message file only; nev
 // A message the workstation's signature policy dropped: %1 sender address, %2 reason, %3 message ID.
 inline constexpr int EVENT_CLIENT_DROPPED = 106;
 inline constexpr int EVENT_SERVER_DELIVERY_CLOSED = 101;
+inline constexpr int EVENT_SEND_DELIVERY_CLOSED = 101; // the console's event 101, written by plinket_send
 
 inline constexpr auto CLIENT_VERSION = u"1.40";
 
-QString eventSourceName(EventSource source); // "Plinket Client" / "Plinket Server"
+QString eventSourceName(EventSource source); // "Plinket Client" / "Plinket Server" / "Plinket Send"
 
 std::span<const EventText> eventTexts();
 const EventText* findEventText(EventSource source, int id);

@@ -1,6 +1,6 @@
 // Generates the event message files from the event text table.
 //   plinket_catalog                       the journal catalog on stdout (resources/plinket.catalog is this)
-//   plinket_catalog --mc client|server F  the Windows message-compiler source, UTF-16LE with BOM, into F
+//   plinket_catalog --mc client|server|send F  the Windows message-compiler source, UTF-16LE with BOM, into F
 #include "event_texts.h"
 
 #include <QFile>
@@ -10,9 +10,10 @@
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--mc") == 0) {
-        const bool client = std::strcmp(argv[2], "client") == 0;
-        const QString text =
-            plinket::windowsMessageFile(client ? plinket::EventSource::Client : plinket::EventSource::Server);
+        const plinket::EventSource source = std::strcmp(argv[2], "client") == 0 ? plinket::EventSource::Client
+                                            : std::strcmp(argv[2], "send") == 0 ? plinket::EventSource::Send
+                                                                                : plinket::EventSource::Server;
+        const QString text = plinket::windowsMessageFile(source);
         QFile out(QString::fromLocal8Bit(argv[3]));
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return 1;

@@ -116,7 +116,8 @@ void runConsole(int argc, char** argv) {
 
     const MigrationResult migration = migrateClientsFile(clientsPath);
     if (migration.needsNotice())
-        showMessageBox(BoxIcon::Warning, text(TextId::errorTitle),
+        showMessageBox(migration.isProblem() ? BoxIcon::Warning : BoxIcon::None,
+                       migration.isProblem() ? text(TextId::errorTitle) : MAIN_WINDOW_TITLE.toString(),
                        migrationNotice(migration, text(TextId::languageCode)));
     recipients = loadRecipients(clientsPath);
     static RecipientTreeModel treeModel(recipients, recipientsLock, text(TextId::allClientsLabel), statusImages);

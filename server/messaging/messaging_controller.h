@@ -11,9 +11,12 @@
 // a cut signature never verifies, so a signed datagram over 2000 bytes is not sent either. The sizes
 // count the signature field. With a signing key the datagram is signed once per Send (every recipient
 // gets the same bytes); without one it is exactly the unsigned datagram. Otherwise:
-// the previous SendWorker is stopped and every record reset (one hold of recipientsLock), a new id
-// (never repeating within the run), the SendJob, a new SendWorker, the waiting period, and the
-// deliveryTimer (re)started.
+// the previous SendWorker is stopped, a round still open is closed with the statuses as they stand
+// (its event 101 is written, so no round goes unrecorded), and every record reset (one hold of
+// recipientsLock); a new id (never repeating within the run), the SendJob, a new SendWorker, the
+// waiting period, and the deliveryTimer (re)started. When the Send reaches nobody (no client
+// ticked, no broadcast) the round runs all the same, the administrator is told that nothing was
+// sent, and its end writes no event: a round with no checked client has nothing to record.
 //
 // The deliveryTimer repeats until the round is closed, so an expiry the window drops while a
 // secondary window is open is followed by another one a full period later, which closes the round.
@@ -47,10 +50,15 @@ public:
         // The datagram would be dropped by every client (or, signed, could not be verified): it is not
         // sent; say so (default: nothing).
         std::function<void(const QString& title, const QString& text)> warnNeverShown;
+        // The Send reached nobody: say so without stopping the administrator (default: nothing).
+        std::function<void(const QString& text)> tellNothingSent;
         // Event 101 of the round (default: reportEvent to the event log).
         std::function<void(const QString& id, const QString& text, const QString& statusList)> writeEvent;
         // The local wall-clock time the message id is made from (default: now).
         std::function<QDateTime()> now;
+        // The SendWorker of a Send has walked the list (called on the UI thread, before the worker
+        // is deleted): what it sent and which hosts gave no address (default: nothing).
+        std::function<void(const SendWorker& worker)> sendFinished;
         SendWorker::Options sendOptions;
         // The console's signing key; none: messages go out unsigned.
         std::shared_ptr<const SigningKey> signingKey;
@@ -76,6 +84,9 @@ public:
     SendWorker* currentWorker() const { return m_worker.data(); }
 
 private:
+    // Event 101 of the round of `job`; none for a round without a checked client.
+    void writeRoundEvent(const SendJob& job, const QString& statusList);
+
     RecipientList& m_recipients;
     QMutex& m_lock;
     BroadcastSetting& m_broadcast;

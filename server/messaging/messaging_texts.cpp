@@ -24,6 +24,8 @@ constexpr Row TEXTS[] = {
      u"cut off.\r\nSend it anyway?"},
     {MessagingTextId::sendAnyway, u"Отправить", u"Send anyway"},
     {MessagingTextId::cancelSend, u"Отмена", u"Cancel"},
+    {MessagingTextId::nothingSent, u"Ничего не отправлено: не отмечен ни один получатель.",
+     u"Nothing was sent: no recipient is ticked."},
     {MessagingTextId::oversizeSigned,
      u"Подписанное сообщение занимает %1 байт, а клиенты проверяют только первые 2000 байт: подпись обрезанного "
      u"сообщения не сойдётся, и клиенты, требующие подписи, его не покажут.\r\n"

@@ -50,7 +50,7 @@ private slots:
             QVERIFY(!seen.contains(id));
             seen.insert(id);
         }
-        QCOMPARE(seen.size(), 7);
+        QCOMPARE(seen.size(), 8);
     }
 
     void windowsMessageFile() {
@@ -61,6 +61,9 @@ private slots:
         const QString server = plinket::windowsMessageFile(EventSource::Server);
         QCOMPARE(server.count(u"MessageId="_qs), 1);
         QVERIFY(server.contains(u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3\r\n.\r\n"_qs));
+        // plinket_send's own source carries the console's event 101 under its own journal message id.
+        QCOMPARE(plinket::windowsMessageFile(EventSource::Send), server);
+        QCOMPARE(eventSourceName(EventSource::Send), u"Plinket Send"_qs);
     }
 
     void catalogFileMatchesTable() {
