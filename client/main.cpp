@@ -1,8 +1,10 @@
 // plinket_client: waits on UDP 47127 for messages from the console, shows each one in a pop-up until the
-// user presses OK, and answers the sender twice (shown, confirmed). No window of its own and no settings;
-// the command line has only --help and --version. Every way out of a normal start ends with exit code 0.
+// user presses OK, and answers the sender twice (shown, confirmed). No window of its own; the command line
+// has only --help and --version, and the only setting is the workstation's signature policy in
+// /etc/plinket (client_policy.h). Every way out of a normal start ends with exit code 0.
 
 #include "client_icon.h"
+#include "client_policy.h"
 #include "client_state.h"
 #include "client_system.h"
 #include "command_line.h"
@@ -93,6 +95,11 @@ int main(int argc, char* argv[]) {
     reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_STARTED, QString::fromUtf16(CLIENT_VERSION));
 
     Receiver receiver(state, popup, socket.release());
+    const ClientPolicy policy = loadClientPolicy(clientPolicyDirectory());
+    for (const QString& problem : policy.problems)
+        std::fprintf(stderr, "plinket_client: %s\n", qPrintable(problem));
+    if (policy.checksSignatures())
+        receiver.setMessageGate(std::make_unique<MessageGate>(policy));
     receiver.start();
     QApplication::exec();
     return 0;

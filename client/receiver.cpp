@@ -4,7 +4,10 @@
 #include "popup.h"
 #include "udp_send.h"
 
+#include <QDateTime>
 #include <QUdpSocket>
+
+#include <chrono>
 
 namespace plinket {
 
@@ -51,15 +54,32 @@ void Receiver::readNext() {
     QByteArray datagram(RECEIVE_BUFFER_SIZE + 1, Qt::Uninitialized);
     QHostAddress sender;
     const qint64 size = m_socket->readDatagram(datagram.data(), datagram.size(), &sender);
-    if (size < 0 || size > RECEIVE_BUFFER_SIZE)
-        return; // nothing waiting, or too long to be a message: dropped whole, unanswered
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (size < 0) {
+        m_backlogSince.reset(); // nothing waiting
+        return;
+    }
+    // A datagram read while none was waiting has just arrived; one that waited arrived no earlier than
+    // the moment datagrams began to wait.
+    // (Only signature checks need to know; without them the socket is not asked.)
+    const qint64 arrivedNoEarlierThan = m_backlogSince.value_or(now);
+    if (m_gate && m_socket->hasPendingDatagrams())
+        m_backlogSince = arrivedNoEarlierThan;
+    else
+        m_backlogSince.reset();
+    if (size > RECEIVE_BUFFER_SIZE)
+        return; // too long to be a message: dropped whole, unanswered
     datagram.truncate(size);
-    handle(sender, datagram);
+    handle(sender, datagram, arrivedNoEarlierThan, now);
+    if (m_shown && !m_backlogSince)
+        m_backlogSince = now; // the socket now stays unread until OK
     // A further datagram keeps the socket readable, and Qt announces it on the next pass of the loop.
 }
 
-void Receiver::handle(const QHostAddress& sender, const QByteArray& datagram) {
+void Receiver::handle(const QHostAddress& sender, const QByteArray& datagram, qint64 arrivedNoEarlierThan, qint64 now) {
     const MessageDatagram message = readMessageDatagram(datagram);
+    if (m_gate && !admit(sender, datagram, message, arrivedNoEarlierThan, now))
+        return;
     if (isAlreadyConfirmed(m_state, message.id)) {
         sendReport(sender, message.id, REPORT_STATUS_CONFIRMED);
         return;
@@ -68,6 +88,21 @@ void Receiver::handle(const QHostAddress& sender, const QByteArray& datagram) {
     m_popup.open(message.lang, message.text, [this] { confirm(); });
     m_writeEvent(EVENT_CLIENT_RECEIVED, message.serverHost, message.id, message.text);
     sendReport(sender, message.id, REPORT_STATUS_RECEIVED);
+}
+
+bool Receiver::admit(const QHostAddress& sender, const QByteArray& datagram, const MessageDatagram& message,
+                     qint64 arrivedNoEarlierThan, qint64 now) {
+    const GateVerdict verdict =
+        m_gate->admit(datagram, message.id, isAlreadyConfirmed(m_state, message.id), arrivedNoEarlierThan, now);
+    if (!verdict.drop)
+        return true;
+    const qint64 nowMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    if (m_dropEvents.allow(sender.toIPv4Address(), nowMs))
+        m_writeEvent(EVENT_CLIENT_DROPPED, dottedAddress(sender), dropReasonText(*verdict.drop, verdict.keyId),
+                     message.id);
+    return false;
 }
 
 void Receiver::confirm() {

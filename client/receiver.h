@@ -5,12 +5,14 @@
 // meanwhile are handled in arrival order after OK.
 
 #include "client_state.h"
+#include "message_gate.h"
 #include "protocol.h"
 
 #include <QHostAddress>
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QUdpSocket;
@@ -39,6 +41,11 @@ public:
     // Replaces the journal writer (tests observe the order of events and reports through it).
     void setEventWriter(EventWriter writer) { m_writeEvent = std::move(writer); }
 
+    // Checks signatures under the workstation's policy before anything else (client_policy.h). Without a
+    // gate every message is taken as it comes. A dropped message is neither shown nor answered; it is
+    // journaled (event 106) at most once per sender per second.
+    void setMessageGate(std::unique_ptr<MessageGate> gate) { m_gate = std::move(gate); }
+
     bool isShowing() const { return m_shown.has_value(); }
 
 private:
@@ -49,7 +56,10 @@ private:
 
     void readNext();
     void scheduleRead();
-    void handle(const QHostAddress& sender, const QByteArray& datagram);
+    void handle(const QHostAddress& sender, const QByteArray& datagram, qint64 arrivedNoEarlierThan, qint64 now);
+    // False when the gate drops the message (after journaling it, within the limit).
+    bool admit(const QHostAddress& sender, const QByteArray& datagram, const MessageDatagram& message,
+               qint64 arrivedNoEarlierThan, qint64 now);
     void confirm();
     void sendReport(const QHostAddress& sender, const QString& id, int status) const;
 
@@ -58,6 +68,11 @@ private:
     QUdpSocket* m_socket;
     EventWriter m_writeEvent;
     std::optional<ShownMessage> m_shown;
+    std::unique_ptr<MessageGate> m_gate;
+    DropEventLimiter m_dropEvents;
+    // Set while datagrams may be waiting unread (a pop-up is open, or a burst is being taken one by
+    // one): the UTC second since which that is so, the earliest a waiting datagram can have arrived.
+    std::optional<qint64> m_backlogSince;
 };
 
 } // namespace plinket

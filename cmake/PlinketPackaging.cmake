@@ -41,7 +41,7 @@ set(CPACK_DEBIAN_CLIENT_PACKAGE_NAME plinket-client)
 # The pop-up asks for Arial, which fontconfig maps to Liberation Sans (same metrics).
 set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS "fonts-liberation")
 # The autostart entry is configuration: an administrator's change to it survives an upgrade.
-file(WRITE ${PROJECT_BINARY_DIR}/package-control/client/conffiles "${PLINKET_AUTOSTART_DIR}/plinket-client.desktop\n")
+file(WRITE ${PROJECT_BINARY_DIR}/package-control/client/conffiles "${PLINKET_AUTOSTART_DIR}/plinket-client.desktop\n/etc/plinket/client.conf\n")
 set(CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/package-control/client/conffiles)
 set(CPACK_COMPONENT_CLIENT_DESCRIPTION "receiver of the Plinket pop-up messenger
 Plinket is a pop-up messenger for office networks. This package holds the

@@ -19,6 +19,8 @@ constexpr EventText TEXTS[] = {
     {EventSource::Client, 104, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a68",
      u"Update from %1 to %2 was started. The program is restarting.",
      u"Начато обновление с %1 до %2. Перезапуск программы."},
+    {EventSource::Client, 106, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a6a", u"Message from %1 was dropped: %2.%rMessage ID: %3",
+     u"Сообщение от %1 отброшено: %2.%rID сообщения: %3"},
     {EventSource::Server, 101, "4d2a9c7e1b5f4a3c8e6d0f1a2b3c4d65", u"Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3",
      u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3"},
     {EventSource::Send, 101, "9e61c5d03a8f4b27b4d1e07c5f2a3b65", u"Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3",

@@ -9,11 +9,13 @@
 #include "main_window.h"
 #include "message_box.h"
 #include "messaging_seam.h"
+#include "messaging_texts.h"
 #include "network_init.h"
 #include "program_icons.h"
 #include "recipient_tree_model.h"
 #include "settings.h"
 #include "signal_watcher.h"
+#include "signing_key_file.h"
 #include "startup_checks.h"
 #include "status_images.h"
 #include "templates.h"
@@ -48,6 +50,22 @@ QString selectLanguage(const QString& code) {
     if (choice.warningDue)
         showMessageBox(BoxIcon::Warning, WARNING_TITLE.toString(), LANGUAGE_WARNING.toString());
     return choice.code;
+}
+
+// The box for a signing key the console refuses to use, if any.
+std::optional<MessagingTextId> signingKeyProblem(SigningKeyFile::State state) {
+    switch (state) {
+    case SigningKeyFile::State::ReadableByOthers:
+        return MessagingTextId::keyReadableByOthers;
+    case SigningKeyFile::State::Unreadable:
+        return MessagingTextId::keyUnreadable;
+    case SigningKeyFile::State::Damaged:
+        return MessagingTextId::keyDamaged;
+    case SigningKeyFile::State::Absent:
+    case SigningKeyFile::State::Ready:
+        break;
+    }
+    return std::nullopt;
 }
 
 [[noreturn]] void failStartup(const QString& message) {
@@ -89,6 +107,12 @@ void runConsole(int argc, char** argv) {
     if (!errorText.isEmpty())
         failStartup(errorText);
 
+    // The signing key beside config.ini: none means unsigned messages; one that others can read, or that
+    // cannot be read, is never used, and the console ends rather than send what workstations may refuse.
+    const SigningKeyFile signing = loadSigningKey(workingDirectory);
+    if (const auto problem = signingKeyProblem(signing.state))
+        failStartup(messagingText(text(TextId::languageCode), *problem).arg(QDir::toNativeSeparators(signing.path)));
+
     const ConsoleIcons icons = drawConsoleIcons();
     static TemplateCatalog templates;
     static QMutex recipientsLock;
@@ -118,6 +142,7 @@ void runConsole(int argc, char** argv) {
 
     static ConsoleContext context{recipients, recipientsLock, broadcast, window, treeModel, text(TextId::languageCode),
                                   QString()};
+    context.signingKey = signing.key;
     startReportListener(context);
     context.senderName = QSysInfo::machineHostName().toUpper();
     static std::unique_ptr<DeliveryController> controller = createDeliveryController(context);

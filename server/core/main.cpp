@@ -1,8 +1,26 @@
 #include "command_line.h"
 #include "console_app.h"
+#include "signing_key_file.h"
 #include "working_folder.h"
 
+#include <QDir>
+#include <QSysInfo>
+
+#include <cstdio>
+
 using namespace plinket;
+
+namespace {
+
+// Makes the console's signing key pair in its working folder (after --working-folder, which comes
+// first in the table) and ends: 0 when both files were written, 1 otherwise.
+std::optional<int> generateKey(const QString&) {
+    const KeyGeneration result = generateSigningKey(QDir::currentPath() + u'/', QSysInfo::machineHostName().toUpper());
+    std::fputs(keyGenerationReport(result).toLocal8Bit().constData(), result.ok ? stdout : stderr);
+    return result.ok ? 0 : 1;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     // The console's options: one row each, {QCommandLineOption(...), handler}.
@@ -16,6 +34,11 @@ int main(int argc, char** argv) {
                                 "missing; a leading ~ stands for the home folder)."_qs,
                                 u"FOLDER"_qs),
              enterWorkingFolder},
+            {QCommandLineOption(u"generate-key"_qs,
+                                u"Make the key pair the console signs its messages with: signing.key (readable by "
+                                "you only) and signing.pub (to copy to the workstations) in the working folder, "
+                                "then end. An existing key is never replaced."_qs),
+             generateKey},
         }};
     if (const std::optional<int> exitCode = handleCommandLine(commandLine, argc, argv))
         return *exitCode;

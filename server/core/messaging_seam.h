@@ -9,6 +9,7 @@
 
 #include "broadcast_setting.h"
 #include "delivery_controller.h"
+#include "message_signature.h"
 #include "recipient_list.h"
 
 #include <QMutex>
@@ -34,6 +35,8 @@ struct ConsoleContext {
     RecipientTreeModel& treeModel;
     QString languageCode; // "RU" or "EN", the code in effect: field 1 of every message
     QString senderName;   // this computer's host name, upper-cased; set before createDeliveryController
+    // The console's signing key (signing_key_file.h); none: messages go out unsigned.
+    std::shared_ptr<const SigningKey> signingKey = {};
 };
 
 // Start-up, once the main window is shown: starts the report listener thread. A listener that

@@ -37,17 +37,27 @@ void MessagingController::onSend(const QString& text) {
     if (text.isEmpty())
         return;
 
+    const SigningKey* key = m_hooks.signingKey.get();
     const auto datagramWith = [&](qint32 id) {
         return formatMessageDatagram(m_language, QString::number(id), text, m_senderName);
     };
-    const qsizetype bytes = datagramWith(m_ids.peek(m_hooks.now())).toUtf8().size();
+    const QDateTime before = m_hooks.now();
+    const qsizetype bytes =
+        datagramWith(m_ids.peek(before)).toUtf8().size() + (key ? signatureFieldSize(before.toSecsSinceEpoch()) : 0);
     const QString title = messagingText(m_language, MessagingTextId::oversizeTitle);
+    const auto refuse = [&](MessagingTextId why) {
+        if (m_hooks.warnNeverShown)
+            m_hooks.warnNeverShown(title, messagingText(m_language, why).arg(bytes));
+    };
     switch (payloadFit(bytes)) {
     case PayloadFit::NeverShown:
-        if (m_hooks.warnNeverShown)
-            m_hooks.warnNeverShown(title, messagingText(m_language, MessagingTextId::oversizeNeverShown).arg(bytes));
+        refuse(MessagingTextId::oversizeNeverShown);
         return;
     case PayloadFit::Cut:
+        if (key) {
+            refuse(MessagingTextId::oversizeSigned);
+            return;
+        }
         if (m_hooks.confirmCut &&
             !m_hooks.confirmCut(title, messagingText(m_language, MessagingTextId::oversizeCut).arg(bytes)))
             return;
@@ -56,8 +66,9 @@ void MessagingController::onSend(const QString& text) {
         break;
     }
 
-    // The id is taken now, after any question, so it reflects the moment of sending.
-    const qint32 id = m_ids.next(m_hooks.now());
+    // The id and the signature's time are taken now, after any question, so they reflect the moment of sending.
+    const QDateTime sendTime = m_hooks.now();
+    const qint32 id = m_ids.next(sendTime);
     const BroadcastSnapshot broadcast = m_broadcast.snapshot();
     ChangedRecords changed;
     std::optional<RoundClosure> openRound;
@@ -76,7 +87,8 @@ void MessagingController::onSend(const QString& text) {
     if (openRound)
         writeRoundEvent(m_job, openRound->statusList);
 
-    m_job = SendJob{datagramWith(id), text, id};
+    const QString datagram = datagramWith(id);
+    m_job = SendJob{key ? signMessageDatagram(datagram, *key, sendTime.toSecsSinceEpoch()) : datagram, text, id};
     auto* worker = new SendWorker(m_job, broadcast, m_recipients, m_lock, m_hooks.sendOptions);
     // Connected before the deletion below, so the hook runs on the UI thread while the worker exists.
     if (m_hooks.sendFinished)

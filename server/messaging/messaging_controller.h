@@ -7,7 +7,10 @@
 //
 // onSend: an empty text does nothing (a text of blanks is sent as it is). A text whose datagram a
 // client would drop (over 2048 bytes) is not sent and the administrator is told why; one that a
-// client would cut (over 2000 bytes) is sent only when the administrator says so. Otherwise:
+// client would cut (over 2000 bytes) is sent only when the administrator says so, unless it is signed:
+// a cut signature never verifies, so a signed datagram over 2000 bytes is not sent either. The sizes
+// count the signature field. With a signing key the datagram is signed once per Send (every recipient
+// gets the same bytes); without one it is exactly the unsigned datagram. Otherwise:
 // the previous SendWorker is stopped, a round still open is closed with the statuses as they stand
 // (its event 101 is written, so no round goes unrecorded), and every record reset (one hold of
 // recipientsLock); a new id (never repeating within the run), the SendJob, a new SendWorker, the
@@ -21,6 +24,7 @@
 #include "broadcast_setting.h"
 #include "delivery_controller.h"
 #include "delivery_round.h"
+#include "message_signature.h"
 #include "send_worker.h"
 
 #include <QDateTime>
@@ -30,6 +34,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 namespace plinket {
 
@@ -42,7 +47,8 @@ public:
         std::function<void(const ChangedRecords&)> notify;
         // The datagram would be cut at the client: true to send anyway (default: send).
         std::function<bool(const QString& title, const QString& text)> confirmCut;
-        // The datagram would be dropped by every client: it is not sent; say so (default: nothing).
+        // The datagram would be dropped by every client (or, signed, could not be verified): it is not
+        // sent; say so (default: nothing).
         std::function<void(const QString& title, const QString& text)> warnNeverShown;
         // The Send reached nobody: say so without stopping the administrator (default: nothing).
         std::function<void(const QString& text)> tellNothingSent;
@@ -54,6 +60,8 @@ public:
         // is deleted): what it sent and which hosts gave no address (default: nothing).
         std::function<void(const SendWorker& worker)> sendFinished;
         SendWorker::Options sendOptions;
+        // The console's signing key; none: messages go out unsigned.
+        std::shared_ptr<const SigningKey> signingKey;
     };
 
     MessagingController(RecipientList& recipients, QMutex& recipientsLock, BroadcastSetting& broadcast,

@@ -65,6 +65,7 @@ std::unique_ptr<DeliveryController> createDeliveryController(ConsoleContext& con
         box.exec();
         return box.clickedButton() == send;
     };
+    hooks.signingKey = context.signingKey;
     return std::make_unique<MessagingController>(context.recipients, context.recipientsLock, context.broadcast,
                                                  window->deliveryTimer(), context.languageCode, context.senderName,
                                                  std::move(hooks));

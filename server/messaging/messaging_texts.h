@@ -1,8 +1,8 @@
 #pragma once
 
 // Texts the messaging code adds to the interface: the warnings shown before a message that a
-// client would cut or drop is sent, and the note that a Send reached nobody. Same shape as the language tables: Russian
-// and English.
+// client would cut or drop is sent, the note that a Send reached nobody, and the boxes about the signing
+// key. Same shape as the language tables: Russian and English.
 
 #include <QString>
 #include <QStringView>
@@ -10,12 +10,16 @@
 namespace plinket {
 
 enum class MessagingTextId {
-    oversizeTitle,      // title of both warnings
-    oversizeNeverShown, // %1 = bytes; the message is not sent
-    oversizeCut,        // %1 = bytes; a question: send anyway?
-    sendAnyway,         // the button that sends a message that will arrive cut
-    cancelSend,         // the button that keeps it in the editor
-    nothingSent,        // shown at the Send button when a Send reached nobody
+    oversizeTitle,       // title of both warnings
+    oversizeNeverShown,  // %1 = bytes; the message is not sent
+    oversizeCut,         // %1 = bytes; a question: send anyway?
+    sendAnyway,          // the button that sends a message that will arrive cut
+    cancelSend,          // the button that keeps it in the editor
+    nothingSent,         // shown at the Send button when a Send reached nobody
+    oversizeSigned,      // %1 = bytes; a signed message the client would cut is not sent
+    keyReadableByOthers, // %1 = path of the secret key; the console ends
+    keyUnreadable,       // %1 = path
+    keyDamaged,          // %1 = path
 };
 
 // The text in the given language ("EN" gives English, anything else Russian).

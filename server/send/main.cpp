@@ -12,6 +12,7 @@
 #include "send_output.h"
 #include "send_platform.h"
 #include "send_session.h"
+#include "signing_key_file.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -79,6 +80,23 @@ int main(int argc, char* argv[]) {
         warn(config.warning);
     const QString language = options.language.isEmpty() ? config.language : options.language;
 
+    // The console's signing key beside config.ini: scripted messages are signed as the console's are. A
+    // key the console would refuse is refused here too.
+    const SigningKeyFile signing = loadSigningKey(workingDirectory);
+    const QString keyPath = QDir::toNativeSeparators(signing.path);
+    switch (signing.state) {
+    case SigningKeyFile::State::ReadableByOthers:
+        return inputError(u"the signing key "_qs + keyPath +
+                          u" can be read by other users; let only its owner read it (chmod 600)"_qs);
+    case SigningKeyFile::State::Unreadable:
+        return inputError(u"cannot read the signing key "_qs + keyPath);
+    case SigningKeyFile::State::Damaged:
+        return inputError(keyPath + u" holds no signing key"_qs);
+    case SigningKeyFile::State::Absent:
+    case SigningKeyFile::State::Ready:
+        break;
+    }
+
     RecipientList directory;
     if (options.needsDirectory()) {
         const QString clientsPath =
@@ -121,7 +139,8 @@ int main(int argc, char* argv[]) {
                           options.require,
                           showProgress,
                           warn,
-                          [](const QString& line) { writeTo(stderr, u"\r"_qs + line + u"\x1b[K"_qs); }};
+                          [](const QString& line) { writeTo(stderr, u"\r"_qs + line + u"\x1b[K"_qs); },
+                          signing.key};
     const SendRun run = runSend(setup);
 
     switch (run.end) {

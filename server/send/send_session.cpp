@@ -125,8 +125,8 @@ SendRun runSend(const SendSetup& s) {
         workerDone = true;
         settle();
     };
-    // SIGNING: the console signs its datagrams in the messaging core with the key kept beside its
-    // config.ini. Hand this controller the same key, found from the same working folder, here.
+    // Signed with the console's key from the same working folder, as the console's Send is.
+    hooks.signingKey = s.signingKey;
     MessagingController controller(s.recipients, s.recipientsLock, s.broadcast, deliveryTimer, s.language, s.senderName,
                                    std::move(hooks));
 

@@ -12,6 +12,7 @@
 // record says for each recipient whether its datagram left ("Sent") or not ("Not delivered").
 
 #include "broadcast_setting.h"
+#include "message_signature.h"
 #include "recipient_list.h"
 #include "report_listener.h"
 #include "send_command_line.h"
@@ -36,9 +37,10 @@ struct SendSetup {
     QString text;                // CR LF line breaks
     int waitSeconds = 60;
     Requirement require = Requirement::Confirmed;
-    bool showProgress = false;                    // a progress line on standard error
-    std::function<void(const QString&)> warn;     // one line for standard error
-    std::function<void(const QString&)> progress; // the progress line (empty: clear it)
+    bool showProgress = false;                         // a progress line on standard error
+    std::function<void(const QString&)> warn;          // one line for standard error
+    std::function<void(const QString&)> progress;      // the progress line (empty: clear it)
+    std::shared_ptr<const SigningKey> signingKey = {}; // the console's signing.key; none: unsigned
 };
 
 enum class SendEnd {

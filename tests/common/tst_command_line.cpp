@@ -1,6 +1,7 @@
 // Both real programs with --help, --version and bad arguments: they print, end with 0 or 2, and open no
 // display, write no file (working folder and runtime folder stay empty) and take no lock.
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -64,6 +65,30 @@ private slots:
         const auto entries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
         QCOMPARE(QDir(work.path()).entryList(entries), QStringList());
         QCOMPARE(QDir(runtime.path()).entryList(entries), QStringList());
+    }
+
+    void generateKey() {
+        // The key pair appears in the working folder, the secret owner-only; a second run keeps it.
+        QTemporaryDir work;
+        auto run = [&work] {
+            QProcess p;
+            p.setWorkingDirectory(work.path());
+            p.start(QStringLiteral(PLINKET_SERVER_PROGRAM), {u"--generate-key"_qs});
+            return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        };
+        QCOMPARE(run(), 0);
+        const QString secret = work.filePath(u"signing.key"_qs);
+        const QFile::Permissions mode = QFile::permissions(secret);
+        QVERIFY(mode & QFile::ReadOwner);
+        QVERIFY(!(mode & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)));
+        QVERIFY(QFile::exists(work.filePath(u"signing.pub"_qs)));
+        QFile file(secret);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray key = file.readAll();
+        file.close();
+        QCOMPARE(run(), 1);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), key);
     }
 };
 

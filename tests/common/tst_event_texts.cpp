@@ -24,6 +24,9 @@ private slots:
         QTest::newRow("insertion not substituted again")
             << int(EventSource::Client) << 102 << QStringList{u"%2"_qs, u"%r"_qs, u"%1"_qs}
             << u"Sender: %2\nMessage ID: %r\nStatus: Confirmed\nText:\n%1"_qs;
+        QTest::newRow("client dropped") << int(EventSource::Client) << 106
+                                        << QStringList{u"10.0.0.9"_qs, u"bad signature"_qs, u"42"_qs}
+                                        << u"Message from 10.0.0.9 was dropped: bad signature.\nMessage ID: 42"_qs;
         QTest::newRow("server closed")
             << int(EventSource::Server) << 101
             << QStringList{u"7"_qs, u"Lunch"_qs, u"ACC-1\t= Confirmed in 14:05:09\r\nSTORE\t= Not delivered\r\n"_qs}
@@ -48,14 +51,14 @@ private slots:
             QVERIFY(!seen.contains(id));
             seen.insert(id);
         }
-        QCOMPARE(seen.size(), 7);
+        QCOMPARE(seen.size(), 8);
     }
 
     void windowsMessageFile() {
         const QString mc = plinket::windowsMessageFile(EventSource::Client);
         QVERIFY(mc.contains(u"MessageId=103\r\nLanguage=English\r\nSystem shutdown signal was received. "
                             "Terminating.\r\n.\r\nLanguage=Russian\r\n"_qs));
-        QCOMPARE(mc.count(u"MessageId="_qs), 5);
+        QCOMPARE(mc.count(u"MessageId="_qs), 6);
         const QString server = plinket::windowsMessageFile(EventSource::Server);
         QCOMPARE(server.count(u"MessageId="_qs), 1);
         QVERIFY(server.contains(u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3\r\n.\r\n"_qs));
@@ -73,7 +76,7 @@ private slots:
             QVERIFY2(QRegularExpression(u"^[A-Z_]+$"_qs).match(m.captured(1)).hasMatch(), qPrintable(m.captured(0)));
             ++references;
         }
-        QCOMPARE(references, 30); // 15 insertion strings across the seven texts, in both languages
+        QCOMPARE(references, 36); // 18 insertion strings across the eight texts, in both languages
     }
 
     void catalogFilesMatchTable_data() {

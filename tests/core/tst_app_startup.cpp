@@ -76,27 +76,37 @@ private slots:
         QTest::addColumn<QByteArray>("config");    // empty: no config.ini
         QTest::addColumn<bool>("clientsIsFolder"); // clients.ini in the working folder is a folder
         QTest::addColumn<Boxes>("boxes");
+        QTest::addColumn<QByteArray>("signingKey"); // written readable by everyone; "%1" in a box: its path
         QTest::newRow("no config, clients.ini cannot be created")
-            << QByteArray() << true << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}};
+            << QByteArray() << true << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray();
         QTest::newRow("clients.ini in a folder that does not exist")
-            << configIni("RU", ".\\missing\\clients.ini") << false
-            << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}};
+            << configIni("RU", ".\\missing\\clients.ini") << false << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}}
+            << QByteArray();
         QTest::newRow("English") << configIni("EN", ".\\missing\\clients.ini") << false
-                                 << Boxes{{BoxIcon::Error, u"Error!"_qs, CLIENTS_EN}};
+                                 << Boxes{{BoxIcon::Error, u"Error!"_qs, CLIENTS_EN}} << QByteArray();
         QTest::newRow("English saved at another display size: Russian")
             << configIni("EN", ".\\missing\\clients.ini", "1920*1080") << false
-            << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}};
+            << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray();
         QTest::newRow("invalid language: one warning, then Russian")
             << configIni("en", ".\\missing\\clients.ini") << false
-            << Boxes{LANGUAGE_BOX, {BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}};
+            << Boxes{LANGUAGE_BOX, {BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray();
         QTest::newRow("invalid language at another display size: still one warning")
             << configIni("DE", ".\\missing\\clients.ini", "1*1") << false
-            << Boxes{LANGUAGE_BOX, {BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}};
+            << Boxes{LANGUAGE_BOX, {BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray();
+        // A signing key that other users can read is never used: the console says why and ends.
+        QTest::newRow("signing key readable by others")
+            << configIni("EN", ".\\clients.ini") << false
+            << Boxes{{BoxIcon::Error, u"Error!"_qs,
+                      u"The signing key %1 can be read by other users, so it is not used.\r\n"
+                      u"Let only its owner read it (chmod 600), or remove it to send unsigned messages.\r\n"
+                      u"The program is interrupted."_qs}}
+            << QByteArray("ed25519-secret AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\n");
     }
     void failingStartup() {
         QFETCH(QByteArray, config);
         QFETCH(bool, clientsIsFolder);
         QFETCH(Boxes, boxes);
+        QFETCH(QByteArray, signingKey);
         QTemporaryDir work;
         QVERIFY(work.isValid());
         const QString configPath = work.filePath(u"config.ini"_qs);
@@ -105,6 +115,12 @@ private slots:
         if (clientsIsFolder)
             QVERIFY(QDir(work.path()).mkdir(u"clients.ini"_qs));
         const QString boxFile = work.filePath(u"boxes.jsonl"_qs);
+        const QString keyPath = work.filePath(u"signing.key"_qs);
+        if (!signingKey.isEmpty()) {
+            QVERIFY(writeFileBytes(keyPath, signingKey));
+            QVERIFY(QFile::setPermissions(keyPath,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        }
 
         QProcess console;
         console.setWorkingDirectory(work.path());
@@ -128,7 +144,7 @@ private slots:
         for (qsizetype i = 0; i < shown.size(); ++i) {
             QCOMPARE(shown[i].icon, boxes[i].icon);
             QCOMPARE(shown[i].title, boxes[i].title);
-            QCOMPARE(shown[i].text, boxes[i].text);
+            QCOMPARE(shown[i].text, QString(boxes[i].text).replace(u"%1"_qs, keyPath));
         }
         // Nothing saved: config.ini as it was, or still absent.
         if (config.isEmpty())

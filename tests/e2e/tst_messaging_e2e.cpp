@@ -2,7 +2,8 @@
 // namespace of its own (tests/support/netns.h); the console runs in the lab's console namespace as
 // this test binary, with the real main window, tree model, report listener and Send controller on the
 // offscreen platform. Real plinket_client programs answer "1" (their pop-up stays open, nobody presses
-// OK); plinket_loadgen responders answer "1" and then "2", standing in for a user who confirms.
+// OK); plinket_loadgen responders answer "1" and then "2", standing in for a user who confirms. For
+// signed messages the real clients run on virtual X displays, where the test presses OK with the mouse.
 
 #include "client_directory.h"
 #include "console_icons.h"
@@ -12,20 +13,29 @@
 #include "message_editor.h"
 #include "messaging_seam.h"
 #include "netns.h"
+#include "popup_layout.h"
 #include "protocol.h"
 #include "recipient_tree_model.h"
+#include "signing_key_file.h"
 #include "status_images.h"
 #include "templates.h"
+#include "udp_send.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
+#include <QSet>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QUdpSocket>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace plinket;
 using plinket::test::JournalCapture;
@@ -43,6 +53,9 @@ constexpr int ANSWER_TIMEOUT_MS = 30000;
 // up after this long: an unresolvable name fails slowly, in a controlled way, and no query leaves the lab.
 constexpr int RESOLVER_TIMEOUT_S = 2;
 const QString BLACK_HOLE = u"10.250.0.250"_qs;
+// Signed messages: clients 1 to 3 show their pop-ups on these displays; client 0 runs offscreen.
+const std::vector<int> DISPLAYS = {120, 121, 122};
+constexpr char KEY_DIR_VARIABLE[] = "PLINKET_TEST_KEY_DIR";
 
 // The console as plinket_server builds it, in this process. Deliberately never destroyed: the report
 // listener thread keeps using the records until the process ends, as in the console.
@@ -71,7 +84,8 @@ struct LabConsole {
         return false;
     }
 
-    LabConsole(const QByteArray& clientsIni, BroadcastSnapshot broadcastSetting, int waitSeconds)
+    LabConsole(const QByteArray& clientsIni, BroadcastSnapshot broadcastSetting, int waitSeconds,
+               std::shared_ptr<const SigningKey> signingKey = {})
         : broadcast(broadcastSetting) {
         QFile file(dir.filePath(u"clients.ini"_qs));
         if (file.open(QIODevice::WriteOnly))
@@ -90,6 +104,7 @@ struct LabConsole {
         // The listener binds its port on its own thread; a report that came before would be refused.
         listening = waitForReportPort();
         context->senderName = QSysInfo::machineHostName().toUpper();
+        context->signingKey = std::move(signingKey);
         controller = createDeliveryController(*context);
         window->setDeliveryController(controller.get());
     }
@@ -122,13 +137,16 @@ QByteArray clientsIni(const QStringList& lines) {
     return "\xEF\xBB\xBF;Plinket Clients v2\r\n\r\n" + lines.join(u"\r\n"_qs).toUtf8() + "\r\n";
 }
 
-// Starts a real client in client namespace i, with its own runtime folder (its own logon session).
-bool startRealClient(NetnsLab& lab, int i, std::vector<std::unique_ptr<QTemporaryDir>>& runtimeDirs) {
+// Starts a real client in client namespace i, with its own runtime folder (its own logon session),
+// offscreen or on X display `display`.
+bool startRealClient(NetnsLab& lab, int i, std::vector<std::unique_ptr<QTemporaryDir>>& runtimeDirs, int display = 0) {
     runtimeDirs.push_back(std::make_unique<QTemporaryDir>());
     QFile::setPermissions(runtimeDirs.back()->path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+    env.insert(u"QT_QPA_PLATFORM"_qs, display ? u"xcb"_qs : u"offscreen"_qs);
+    if (display)
+        env.insert(u"DISPLAY"_qs, u":"_qs + QString::number(display));
     env.insert(u"XDG_RUNTIME_DIR"_qs, runtimeDirs.back()->path());
     return lab.startInClient(i, QStringLiteral(PLINKET_CLIENT_PATH), {}, env) &&
            lab.waitForUdpPort(lab.clientNamespace(i), MESSAGE_PORT);
@@ -173,6 +191,69 @@ QProcess* startResponder(NetnsLab& lab, int i, int confirmMs) {
 bool responderTook(QProcess* responder, int count) {
     responder->terminate();
     return NetnsLab::waitForOutput(responder, "datagrams_received=" + QByteArray::number(count) + ' ');
+}
+
+// Xvfb on display :number, run by the lab (the display's socket is a file, reachable from every namespace).
+bool startXvfb(NetnsLab& lab, int number) {
+    const QString socket = u"/tmp/.X11-unix/X"_qs + QString::number(number);
+    if (QFileInfo::exists(socket) ||
+        !lab.startInConsole(u"Xvfb"_qs, {u":"_qs + QString::number(number), u"-nolisten"_qs, u"tcp"_qs}))
+        return false;
+    QDeadlineTimer deadline(10000);
+    while (!QFileInfo::exists(socket) && !deadline.hasExpired())
+        QThread::msleep(20);
+    return QFileInfo::exists(socket);
+}
+
+// A user clicks OK on the next pop-up on display :number, once it is there (xdotool, through the X
+// server's test extension). Without a window manager the window is its client area.
+bool pressOk(int number) {
+    // A pop-up being closed may still be visible for a moment; window ids count per display.
+    static QSet<QByteArray> clicked;
+    const auto xdotool = [number](const QStringList& args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"DISPLAY"_qs, u":"_qs + QString::number(number));
+        p.setProcessEnvironment(env);
+        p.start(u"xdotool"_qs, args);
+        return p.waitForFinished(5000) && p.exitCode() == 0 ? p.readAllStandardOutput() : QByteArray();
+    };
+    for (QDeadlineTimer deadline(ANSWER_TIMEOUT_MS); !deadline.hasExpired(); QThread::msleep(100)) {
+        for (const QByteArray& window :
+             xdotool({u"search"_qs, u"--onlyvisible"_qs, u"--name"_qs, u"^Message$"_qs}).split('\n')) {
+            QSize size;
+            for (const QByteArray& line :
+                 xdotool({u"getwindowgeometry"_qs, u"--shell"_qs, QString::fromLatin1(window)}).split('\n')) {
+                if (line.startsWith("WIDTH="))
+                    size.setWidth(line.mid(6).toInt());
+                if (line.startsWith("HEIGHT="))
+                    size.setHeight(line.mid(7).toInt());
+            }
+            const QByteArray id = QByteArray::number(number) + ':' + window;
+            if (window.isEmpty() || clicked.contains(id) || !size.isValid())
+                continue;
+            clicked.insert(id);
+            const QPoint ok = okButtonRectIn(size).center();
+            xdotool({u"mousemove"_qs, u"--window"_qs, QString::fromLatin1(window), QString::number(ok.x()),
+                     QString::number(ok.y()), u"click"_qs, u"1"_qs});
+            return true;
+        }
+    }
+    return false;
+}
+
+// Client i's events of one kind, as "ID" or (dropped) "ID reason", oldest first. Each client's crafted
+// messages carry ids of its own: 1 for client 0, 101 to 106 for client 1, 201 to 206 for client 2, ...
+QStringList clientEvents(const QList<JournalRecord>& records, const QByteArray& eventId, int client) {
+    QStringList out;
+    for (const JournalRecord& r : records) {
+        const bool dropped = eventId == "106";
+        const QByteArrayList strings = test::insertionStrings(r);
+        const QByteArray id = dropped ? strings[2] : strings[1];
+        if (r.value("PLINKET_EVENT_ID") == eventId && id.toInt() / 100 == client)
+            out.append(QString::fromUtf8(dropped ? id + ' ' + strings[1] : id));
+    }
+    return out;
 }
 
 bool writeConsoleResolver(const NetnsLab& lab) {
@@ -245,7 +326,175 @@ private slots:
         QVERIFY(responderTook(responder, 1));
     }
 
+    // Signed messages. The console's key comes from the key generator and its public key file is
+    // deployed to clients 1 to 3; client 0 has no /etc/plinket (today's client).
+    //   client 1: require-signature = no       client 2: require-signature = yes
+    //   client 3: a setting it cannot read (so signatures are required) and max-message-age = 2
+    // First datagrams made by hand (unsigned, forged, tampered, stale, replayed) show which messages each
+    // client shows, answers and journals as dropped; then the real console, with the key, sends one
+    // message to clients 1 to 3, a user presses OK on each, and every one ends "Confirmed".
+    void signedMessages() {
+        if (NetnsLab::insideConsole())
+            return consoleSignedMessages();
+        NetnsLab lab;
+        if (!lab.create(4))
+            QSKIP(qPrintable(lab.reason()));
+        if (!JournalCapture::available() || !NetnsLab::privateEtc())
+            QSKIP("needs root under with_private_journal.sh with a private /etc");
+        if (QStandardPaths::findExecutable(u"xdotool"_qs).isEmpty())
+            QSKIP("needs xdotool");
+        for (int display : DISPLAYS)
+            QVERIFY2(startXvfb(lab, display), "Xvfb did not start, or the display is taken");
+        QTemporaryDir keyDir;
+        const KeyGeneration key = generateSigningKey(keyDir.path(), u"LAB-CONSOLE"_qs);
+        QVERIFY2(key.ok, qPrintable(key.error));
+        QCOMPARE(QFile::permissions(key.secretKeyPath),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QFile publicKey(key.publicKeyPath);
+        QVERIFY(publicKey.open(QIODevice::ReadOnly));
+        const QByteArray publicKeyFile = publicKey.readAll();
+        for (int i = 1; i <= 3; ++i) {
+            QVERIFY(lab.writeClientEtcFile(i, u"plinket/trusted-keys/lab-console.pub"_qs, publicKeyFile));
+            const char* conf[] = {"", "require-signature = no\n", "require-signature = yes\n",
+                                  "require-signature = maybe\nmax-message-age = 2\n"};
+            QVERIFY(lab.writeClientEtcFile(i, u"plinket/client.conf"_qs, conf[i]));
+        }
+        JournalCapture journal;
+        QVERIFY(journal.start());
+        std::vector<std::unique_ptr<QTemporaryDir>> runtimeDirs;
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(startRealClient(lab, i, runtimeDirs, i ? DISPLAYS[size_t(i - 1)] : 0));
+        QVERIFY(clientsStarted(journal, 4));
+
+        // The journal socket queues only a few records (net.unix.max_dgram_qlen) before a client's write
+        // blocks: keep reading it while the console half runs.
+        qputenv(KEY_DIR_VARIABLE, keyDir.path().toLocal8Bit());
+        std::atomic<bool> consoleDone{false};
+        std::thread reader([&] {
+            while (!consoleDone)
+                journal.waitForRecords(100000, 100);
+        });
+        QString output;
+        const bool consolePassed =
+            lab.runSelfInConsole(QString::fromLatin1(QTest::currentTestFunction()), &output, 120000);
+        consoleDone = true;
+        reader.join();
+        QVERIFY2(consolePassed, qPrintable(output));
+
+        const QList<JournalRecord> records = journal.waitForRecords(100000, 1000);
+        // Today's client shows a signed message as any other: the fourth field is still the sender.
+        QCOMPARE(clientEvents(records, "101", 0), QStringList{u"1"_qs});
+        QCOMPARE(clientEvents(records, "102", 1), (QStringList{u"101"_qs, u"105"_qs, u"106"_qs}));
+        QCOMPARE(clientEvents(records, "102", 2), (QStringList{u"205"_qs, u"206"_qs}));
+        const QString stranger = u"unknown key "_qs + QString::fromLatin1(strangerKey().keyId());
+        // The forged message came twice within a second: journaled once.
+        QCOMPARE(clientEvents(records, "106", 1),
+                 (QStringList{u"102 "_qs + stranger, u"103 bad signature"_qs, u"104 too old"_qs, u"105 replayed"_qs}));
+        QCOMPARE(clientEvents(records, "106", 2),
+                 (QStringList{u"201 unsigned"_qs, u"202 "_qs + stranger, u"203 bad signature"_qs, u"204 too old"_qs,
+                              u"205 replayed"_qs}));
+        // A message that waited behind a pop-up longer than max-message-age is still shown after OK.
+        QCOMPARE(clientEvents(records, "106", 3), QStringList{u"301 unsigned"_qs});
+        QCOMPARE(clientEvents(records, "102", 3), (QStringList{u"302"_qs, u"303"_qs}));
+        for (const JournalRecord& r : records)
+            if (r.value("PLINKET_EVENT_ID") == "101" && test::insertionStrings(r)[1].toInt() < 1000)
+                QCOMPARE(test::insertionStrings(r)[0], QByteArray("LAB-CONSOLE"));
+    }
+
 private:
+    static const SigningKey& strangerKey() {
+        static const SigningKey key = *SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x22'));
+        return key;
+    }
+
+    void consoleSignedMessages() {
+        const SigningKeyFile key = loadSigningKey(qEnvironmentVariable(KEY_DIR_VARIABLE));
+        QCOMPARE(key.state, SigningKeyFile::State::Ready);
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const auto message = [&](int id, const SigningKey* by, qint64 time = 0) {
+            const QString d = formatMessageDatagram(u"EN"_qs, QString::number(id), u"Check"_qs, u"LAB-CONSOLE"_qs);
+            return (by ? signMessageDatagram(d, *by, time ? time : now) : d).toUtf8();
+        };
+        const auto send = [](int client, const QByteArray& datagram) {
+            sendDatagramFromFreshSocket(datagram, QHostAddress(NetnsLab::clientAddress(client)), MESSAGE_PORT);
+        };
+        // The same kind of message to clients 1 and 2, with ids 100 + n and 200 + n.
+        const auto both = [&](int n, const std::function<QByteArray(int id)>& make) {
+            for (int client : {1, 2})
+                send(client, make(client * 100 + n));
+        };
+        // Drops are journaled once per sender per second: a second between kinds of drop.
+        const auto nextSecond = [] { QTest::qWait(1100); };
+        {
+            // Every report, by client (last octet of its address minus 10), id and status.
+            QUdpSocket socket;
+            QVERIFY(socket.bind(QHostAddress::AnyIPv4, REPORT_PORT));
+            send(0, message(1, key.key.get()));
+            send(3, message(301, nullptr));
+            send(3, message(302, key.key.get()));
+            both(1, [&](int id) { return message(id, nullptr); }); // unsigned
+            QVERIFY(pressOk(DISPLAYS[0]));
+            nextSecond();
+            for (int copy = 0; copy < 2; ++copy)
+                both(2, [&](int id) { return message(id, &strangerKey()); });
+            nextSecond();
+            both(3, [&](int id) { return message(id, key.key.get()).replace("Check", "Chess"); });
+            nextSecond();
+            both(4, [&](int id) { return message(id, key.key.get(), now - 660); });   // eleven minutes old
+            send(3, message(303, key.key.get(), QDateTime::currentSecsSinceEpoch())); // waits behind 302
+            // Valid: shown and confirmed. The same datagram again (a client listed under two groups; it is
+            // read once OK is pressed) is answered "confirmed" at once; once another message has been
+            // confirmed, it is a replay.
+            both(5, [&](int id) { return message(id, key.key.get()); });
+            both(5, [&](int id) { return message(id, key.key.get()); });
+            QVERIFY(pressOk(DISPLAYS[0]) && pressOk(DISPLAYS[1]));
+            both(6, [&](int id) { return message(id, key.key.get()); });
+            QVERIFY(pressOk(DISPLAYS[0]) && pressOk(DISPLAYS[1]));
+            nextSecond();
+            both(5, [&](int id) { return message(id, key.key.get()); });
+            QTest::qWait(3000);
+            QVERIFY(pressOk(DISPLAYS[2]) && pressOk(DISPLAYS[2]));
+
+            QList<QList<int>> expected{{0, 1, 1},   {1, 101, 1}, {1, 101, 2}, {3, 302, 1},
+                                       {3, 302, 2}, {3, 303, 1}, {3, 303, 2}};
+            for (int client : {1, 2})
+                for (int id : {5, 6})
+                    expected << QList<int>{client, client * 100 + id, 1} << QList<int>{client, client * 100 + id, 2};
+            expected << QList<int>{1, 105, 2} << QList<int>{2, 205, 2};
+            QList<QList<int>> seen;
+            for (QDeadlineTimer deadline(3000); !deadline.hasExpired(); socket.waitForReadyRead(100)) {
+                while (socket.hasPendingDatagrams()) {
+                    QHostAddress from;
+                    QByteArray bytes(int(socket.pendingDatagramSize()), Qt::Uninitialized);
+                    socket.readDatagram(bytes.data(), bytes.size(), &from);
+                    const ReportDatagram r = readReportDatagram(from, bytes);
+                    seen.append({r.senderAddress.section(u'.', 3).toInt() - 10, int(r.id), int(r.status)});
+                }
+            }
+            std::sort(seen.begin(), seen.end());
+            std::sort(expected.begin(), expected.end());
+            QCOMPARE(seen, expected);
+        }
+
+        const NetnsLab lab = NetnsLab::attached();
+        auto* console = new LabConsole(clientsIni({u"[+Office]"_qs, u"  PC-1 = "_qs + NetnsLab::clientAddress(1),
+                                                   u"  PC-2 = "_qs + lab.clientHostName(2),
+                                                   u"  PC-3 = "_qs + NetnsLab::clientAddress(3), u"[-Office]"_qs}),
+                                       BroadcastSnapshot{0, QString()}, 100, key.key);
+        QVERIFY(console->listening);
+        console->tickAllAndSend(u"Signed: the server room is closed today."_qs);
+        const auto statuses = [&]() -> QString {
+            QString all;
+            for (const QString& name : {u"PC-1"_qs, u"PC-2"_qs, u"PC-3"_qs})
+                all += QString::number(console->status(name));
+            return all;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(statuses(), u"111"_qs, ANSWER_TIMEOUT_MS);
+        for (int display : DISPLAYS)
+            QVERIFY(pressOk(display));
+        QTRY_COMPARE_WITH_TIMEOUT(statuses(), u"222"_qs, ANSWER_TIMEOUT_MS);
+    }
+
     void consolePerRecipient() {
         const NetnsLab lab = NetnsLab::attached();
         JournalCapture journal;

@@ -29,8 +29,9 @@ struct Console {
     bool answer = true;
     std::unique_ptr<MessagingController> controller;
 
-    explicit Console(const QString& language = u"EN"_qs) {
+    explicit Console(const QString& language = u"EN"_qs, std::shared_ptr<const SigningKey> key = {}) {
         MessagingController::Hooks hooks;
+        hooks.signingKey = std::move(key);
         hooks.waitCount = [this] { return waitCount; };
         hooks.waitUnit = [this] { return waitUnit; };
         hooks.now = [this] { return now; };
@@ -183,34 +184,57 @@ private slots:
     }
 
     // Texts a client would drop are never sent; texts it would cut are sent only when the administrator
-    // agrees. Either way a refused text changes nothing.
+    // agrees, and never when signed (a cut signature cannot verify). The sizes count the signature
+    // field. Either way a refused text changes nothing. Without a key the datagram is the unsigned one,
+    // byte for byte; with one it carries a signature every trusted client accepts.
     void oversizedTexts_data() {
         QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("signing");
         QTest::addColumn<bool>("answer");
         QTest::addColumn<int>("warnings");
         QTest::addColumn<int>("questions");
         QTest::addColumn<bool>("sent");
-        const QString cyrillic(1000, QChar(0x0416)); // 2000 bytes of text: cut at the client
-        const QString cjk(1000, QChar(0x4E2D));      // 3000 bytes: dropped by the client
-        QTest::newRow("cut, administrator goes on") << cyrillic << true << 0 << 1 << true;
-        QTest::newRow("cut, administrator cancels") << cyrillic << false << 0 << 1 << false;
-        QTest::newRow("never shown") << cjk << true << 1 << 0 << false;
-        QTest::newRow("fits") << QString(900, QChar(0x0416)) << false << 0 << 0 << true;
+        const QString cyrillic(1000, QChar(0x0416));        // 2000 bytes of text: cut at the client
+        const QString cjk(1000, QChar(0x4E2D));             // 3000 bytes: dropped by the client
+        const QString fitsOnlyUnsigned(930, QChar(0x0416)); // datagram of 1882 bytes, 2002 signed
+        QTest::newRow("cut, administrator goes on") << cyrillic << false << true << 0 << 1 << true;
+        QTest::newRow("cut, administrator cancels") << cyrillic << false << false << 0 << 1 << false;
+        QTest::newRow("never shown") << cjk << false << true << 1 << 0 << false;
+        QTest::newRow("fits") << fitsOnlyUnsigned << false << false << 0 << 0 << true;
+        QTest::newRow("signed, cut by the signature") << fitsOnlyUnsigned << true << true << 1 << 0 << false;
+        QTest::newRow("signed, never shown") << cjk << true << true << 1 << 0 << false;
+        QTest::newRow("signed, fits") << QString(900, QChar(0x0416)) << true << false << 0 << 0 << true;
     }
     void oversizedTexts() {
         QFETCH(QString, text);
+        QFETCH(bool, signing);
         QFETCH(bool, answer);
         QFETCH(bool, sent);
-        Console c;
+        const auto key = std::make_shared<const SigningKey>(*SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x05')));
+        Console c(u"EN"_qs, signing ? key : nullptr);
         c.answer = answer;
         check(c.list, u"ACC-1"_qs);
         c.controller->onSend(text);
         QTEST(int(c.warnings.size()), "warnings");
         QTEST(int(c.questions.size()), "questions");
         QCOMPARE(c.controller->awaitingReports(), sent);
-        QCOMPARE(c.receiver.take(1, sent ? 5000 : 300).size(), sent ? 1 : 0);
+        const QList<LoopbackReceiver::Seen> seen = c.receiver.take(1, sent ? 5000 : 300);
+        QCOMPARE(seen.size(), sent ? 1 : 0);
         for (const QString& shown : c.warnings + c.questions)
             QVERIFY(shown.contains(u" bytes"_qs));
+        if (!sent)
+            return;
+        const QString id = QString::number(c.list.at(2).messageId);
+        const QByteArray unsignedBytes = formatMessageDatagram(u"EN"_qs, id, text, u"ADMIN-PC"_qs).toUtf8();
+        const std::array<PublicKey, 1> trusted{key->publicKey()};
+        const SignatureCheck check = checkMessageSignature(seen.first().payload, trusted);
+        QCOMPARE(check.status, signing ? SignatureCheck::Status::Valid : SignatureCheck::Status::Unsigned);
+        if (signing) {
+            QVERIFY(seen.first().payload.startsWith(unsignedBytes));
+            QCOMPARE(check.utcSeconds, c.now.toSecsSinceEpoch());
+        } else {
+            QCOMPARE(seen.first().payload, unsignedBytes);
+        }
     }
 };
 

@@ -243,6 +243,20 @@ void NetnsLab::teardown() {
     m_namespaces.clear();
 }
 
+bool NetnsLab::writeClientEtcFile(int i, const QString& relativePath, const QByteArray& bytes) const {
+    const QString path = ETC_NETNS + clientNamespace(i) + u'/' + relativePath;
+    const QString top = relativePath.section(u'/', 0, 0);
+    QFile file(path);
+    // Only a private /etc may gain a folder; the machine's own is never changed.
+    return (QFileInfo::exists(u"/etc/"_qs + top) || (privateEtc() && QDir(u"/etc"_qs).mkdir(top))) &&
+           QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+bool NetnsLab::privateEtc() {
+    return qEnvironmentVariableIsSet("PLINKET_PRIVATE_ETC");
+}
+
 bool NetnsLab::addConsoleHost(const QString& name, const QString& address) {
     QFile file(ETC_NETNS + consoleNamespace() + u"/hosts"_qs);
     const QByteArray line = (address + u'\t' + name + u'\n').toUtf8();

@@ -85,6 +85,14 @@ public:
     // name and FQDN. Takes effect for programs started afterwards.
     bool addConsoleHost(const QString& name, const QString& address);
 
+    // Puts a file under /etc as programs started afterwards in client i's namespace see it, e.g.
+    // "plinket/client.conf" (`ip netns exec` lays /etc/netns/<ns>/<entry> over /etc/<entry>). The
+    // entry must exist in /etc, so outside the lab's namespaces this needs privateEtc().
+    bool writeClientEtcFile(int i, const QString& relativePath, const QByteArray& bytes) const;
+    // True under with_private_journal.sh when /etc is a private copy-on-write layer: the test may create
+    // folders in /etc (such as /etc/plinket) that nobody else sees and that vanish with the test.
+    static bool privateEtc();
+
     // The command line that runs `program` in namespace `ns`, under host name `hostName` when given.
     static QStringList command(const QString& ns, const QString& program, const QStringList& args,
                                const QString& hostName = {});
