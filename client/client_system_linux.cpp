@@ -43,11 +43,21 @@ std::optional<HostNames> localHostNames() {
     return HostNames{QString::fromLocal8Bit(host).toUpper(), fqdn.toUpper()};
 }
 
-bool systemWantsFadeEffects() { return false; }
+bool systemWantsFadeEffects() {
+    return false;
+}
 
 bool displayAvailable() {
     return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+QByteArray preferredPlatform(const QByteArray& userChoice) {
+    return userChoice.isEmpty() ? QByteArrayLiteral("xcb;wayland") : userChoice;
+}
+
+void choosePlatform() {
+    qputenv("QT_QPA_PLATFORM", preferredPlatform(qgetenv("QT_QPA_PLATFORM")));
 }
 
 } // namespace plinket

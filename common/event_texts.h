@@ -23,7 +23,8 @@ inline constexpr int EVENT_CLIENT_STARTED = 100;
 inline constexpr int EVENT_CLIENT_RECEIVED = 101;
 inline constexpr int EVENT_CLIENT_CONFIRMED = 102;
 inline constexpr int EVENT_CLIENT_SESSION_END = 103;
-inline constexpr int EVENT_CLIENT_UPDATE = 104; // in the message file only; never written
+inline constexpr int EVENT_CLIENT_UPDATE = 104;     // in the message file only; never written
+inline constexpr int EVENT_CLIENT_NOT_ON_TOP = 105; // at start-up, on a desktop that cannot keep pop-ups on top
 inline constexpr int EVENT_SERVER_DELIVERY_CLOSED = 101;
 
 inline constexpr auto CLIENT_VERSION = u"1.40";

@@ -4,6 +4,7 @@
 #include "widget_popup.h"
 
 #include <QFontInfo>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -17,7 +18,9 @@ using namespace plinket;
 
 namespace {
 
-QRect screenRect() { return QGuiApplication::primaryScreen()->geometry(); }
+QRect screenRect() {
+    return QGuiApplication::primaryScreen()->geometry();
+}
 
 std::unique_ptr<PopupWindow> makeWindow(const QString& text, const QString& title = u"Message"_qs) {
     return std::make_unique<PopupWindow>(title, normalizeLineBreaks(text), popupFont());
@@ -63,22 +66,28 @@ private slots:
         QVERIFY(!(flags & Qt::WindowSystemMenuHint));
         QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QCOMPARE(window->minimumSize(), window->maximumSize()); // not resizable
-        QVERIFY(!window->isVisible());                           // built hidden
+        QVERIFY(!window->isVisible());                          // built hidden
         QCOMPARE(window->okButton()->text(), u"OK"_qs);
         QCOMPARE(window->textControl()->font(), popupFont());
     }
 
     void geometry_data() {
         QTest::addColumn<QString>("text");
-        QTest::newRow("one line") << u"Printer on floor 2 is out of paper"_qs;
-        QTest::newRow("very short") << u"Hi"_qs;
-        QTest::newRow("empty") << QString();
-        QTest::newRow("russian") << u"Обед"_qs;
-        QTest::newRow("several lines") << u"Line one\r\nA much longer second line\r\nthree"_qs;
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("widerThanText"); // the OK button or the title sets the width, not the text
+        QTest::newRow("one line") << u"Printer on floor 2 is out of paper"_qs << u"Message"_qs << false;
+        QTest::newRow("very short") << u"Hi"_qs << u"Message"_qs << true;
+        QTest::newRow("empty") << QString() << u"Message"_qs << true;
+        QTest::newRow("russian") << u"Обед"_qs << u"Сообщение"_qs << true;
+        QTest::newRow("no title") << u"Lunch"_qs << QString() << true;
+        QTest::newRow("several lines") << u"Line one\r\nA much longer second line\r\nthree"_qs << u"Message"_qs
+                                       << false;
     }
     void geometry() {
         QFETCH(QString, text);
-        const auto window = makeWindow(text);
+        QFETCH(QString, title);
+        QFETCH(bool, widerThanText);
+        const auto window = makeWindow(text, title);
         const QString shown = normalizeLineBreaks(text);
 
         // The text control: the text measured in the pop-up font, plus the two edges on each side.
@@ -93,13 +102,17 @@ private slots:
         QVERIFY2(qAbs(measured.width() - widest) <= 2, qPrintable(u"%1 vs %2"_qs.arg(measured.width()).arg(widest)));
         QVERIFY(measured.height() >= (shown.count(u'\n') + 1) * metrics.height() - 1);
 
-        // The window: 20 wider and 55 taller than the text control.
+        // The window: 55 taller than the text control, and 20 wider, unless that would not show the whole
+        // OK button with its margins or the title word between the title bar's icon and buttons.
         const QSize client = window->size();
-        QCOMPARE(client, w + QSize(20, 55));
+        QCOMPARE(client.height(), w.height() + 55);
+        const int titleWord = QFontMetrics(popupTitleFont()).horizontalAdvance(title);
+        const int narrowest = std::max({w.width() + 20, 90 + 2 * 10, titleWord + 2 * TITLE_SIDE_ROOM});
+        QCOMPARE(client.width(), narrowest);
+        QCOMPARE(client.width() > w.width() + 20, widerThanText);
         // The text centred by integer halves, 10 from the top; OK 90 x 25 centred, 35 above the bottom.
         QCOMPARE(window->textControl()->pos(), QPoint(client.width() / 2 - w.width() / 2, 10));
-        QCOMPARE(window->okButton()->geometry(),
-                 QRect(client.width() / 2 - 45, client.height() - 35, 90, 25));
+        QCOMPARE(window->okButton()->geometry(), QRect(client.width() / 2 - 45, client.height() - 35, 90, 25));
         // Centred on the primary screen by its client size.
         const QRect screen = screenRect();
         QCOMPARE(window->pos(), screen.topLeft() + QPoint(screen.width() / 2 - client.width() / 2,
@@ -187,8 +200,9 @@ private slots:
         PopupWindow& window = *popup.window();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        QVERIFY2(available.contains(window.frameGeometry()),
-                 qPrintable(u"%1,%2 %3x%4"_qs.arg(window.x()).arg(window.y()).arg(window.width()).arg(window.height())));
+        QVERIFY2(
+            available.contains(window.frameGeometry()),
+            qPrintable(u"%1,%2 %3x%4"_qs.arg(window.x()).arg(window.y()).arg(window.width()).arg(window.height())));
         QVERIFY(available.contains(okOnScreen(window)));
         QTextEdit* textControl = window.textControl();
         // The whole text is there, nothing is cut, and nothing hangs out to the right.
@@ -221,6 +235,65 @@ private slots:
         QTest::mouseClick(window->okButton(), Qt::LeftButton);
         QTest::mouseClick(window->okButton(), Qt::LeftButton); // a second press before it goes: no second confirmation
         QCOMPARE(confirmations, 1);
+    }
+
+    void keysCountOnlyFromAPersonLookingAtIt_data() {
+        QTest::addColumn<bool>("clickFirst");
+        QTest::addColumn<int>("key");
+        QTest::newRow("Space after a quiet second") << false << int(Qt::Key_Space);
+        QTest::newRow("Enter after a click on the text") << true << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter after a click") << true << int(Qt::Key_Enter);
+    }
+    void keysCountOnlyFromAPersonLookingAtIt() {
+        QFETCH(bool, clickFirst);
+        QFETCH(int, key);
+        int confirmations = 0;
+        WidgetPopup popup(popupFont(), false);
+        popup.open(u"EN"_qs, u"Fire drill"_qs, [&] { ++confirmations; });
+        PopupWindow* window = popup.window();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(!window->okButton()->hasFocus());
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        // Typing that carries on into the pop-up as it becomes active: nothing, however long it goes on.
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(window, Qt::Key_Space);
+            QTest::keyClick(window, Qt::Key_Return);
+            QTest::qWait(KEYBOARD_QUIET_MS / 3);
+        }
+        QCOMPARE(confirmations, 0);
+        if (clickFirst)
+            QTest::mouseClick(window->textControl()->viewport(), Qt::LeftButton);
+        else
+            QTest::qWait(KEYBOARD_QUIET_MS + 100);
+        QTest::keyClick(window, Qt::Key(key));
+        QCOMPARE(confirmations, 1);
+    }
+
+    void comesBackWhenMinimised() {
+        WidgetPopup popup(popupFont(), false);
+        popup.open(u"EN"_qs, u"Still here"_qs, [] {});
+        PopupWindow* window = popup.window();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->showMinimized();
+        QVERIFY(window->isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isMinimized(), 1000);
+        QVERIFY(window->isVisible());
+    }
+
+    void ownTitleBarShowsTheTitle() {
+        // Where the window manager draws no title bar, the same title, age line included, is inside.
+        PopupWindow window(u"Message"_qs, u"Hi"_qs, popupFont(), true);
+        QLabel* title = window.titleBar();
+        QVERIFY(title);
+        QCOMPARE(title->text(), u"Message"_qs);
+        window.setWindowTitle(u"Message 2 minutes ago"_qs);
+        QCOMPARE(title->text(), u"Message 2 minutes ago"_qs);
+        // Above the text and OK, which keep their places relative to each other.
+        QCOMPARE(title->geometry(), QRect(0, 0, window.width(), title->height()));
+        QCOMPARE(window.textControl()->y(), title->height() + 10);
+        QCOMPARE(window.okButton()->geometry().bottom(), window.height() - 35 + 25 - 1);
+        QVERIFY(!makeWindow(u"Hi"_qs)->titleBar());
     }
 
     void ageLine_data() {
