@@ -4,7 +4,6 @@
 #include "widget_popup.h"
 
 #include <QFontInfo>
-#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -237,39 +236,6 @@ private slots:
         QCOMPARE(confirmations, 1);
     }
 
-    void keysCountOnlyFromAPersonLookingAtIt_data() {
-        QTest::addColumn<bool>("clickFirst");
-        QTest::addColumn<int>("key");
-        QTest::newRow("Space after a quiet second") << false << int(Qt::Key_Space);
-        QTest::newRow("Enter after a click on the text") << true << int(Qt::Key_Return);
-        QTest::newRow("keypad Enter after a click") << true << int(Qt::Key_Enter);
-    }
-    void keysCountOnlyFromAPersonLookingAtIt() {
-        QFETCH(bool, clickFirst);
-        QFETCH(int, key);
-        int confirmations = 0;
-        WidgetPopup popup(popupFont(), false);
-        popup.open(u"EN"_qs, u"Fire drill"_qs, [&] { ++confirmations; });
-        PopupWindow* window = popup.window();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QVERIFY(!window->okButton()->hasFocus());
-        window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        // Typing that carries on into the pop-up as it becomes active: nothing, however long it goes on.
-        for (int i = 0; i < 4; ++i) {
-            QTest::keyClick(window, Qt::Key_Space);
-            QTest::keyClick(window, Qt::Key_Return);
-            QTest::qWait(KEYBOARD_QUIET_MS / 3);
-        }
-        QCOMPARE(confirmations, 0);
-        if (clickFirst)
-            QTest::mouseClick(window->textControl()->viewport(), Qt::LeftButton);
-        else
-            QTest::qWait(KEYBOARD_QUIET_MS + 100);
-        QTest::keyClick(window, Qt::Key(key));
-        QCOMPARE(confirmations, 1);
-    }
-
     void comesBackWhenMinimised() {
         WidgetPopup popup(popupFont(), false);
         popup.open(u"EN"_qs, u"Still here"_qs, [] {});
@@ -279,21 +245,6 @@ private slots:
         QVERIFY(window->isMinimized());
         QTRY_VERIFY_WITH_TIMEOUT(!window->isMinimized(), 1000);
         QVERIFY(window->isVisible());
-    }
-
-    void ownTitleBarShowsTheTitle() {
-        // Where the window manager draws no title bar, the same title, age line included, is inside.
-        PopupWindow window(u"Message"_qs, u"Hi"_qs, popupFont(), true);
-        QLabel* title = window.titleBar();
-        QVERIFY(title);
-        QCOMPARE(title->text(), u"Message"_qs);
-        window.setWindowTitle(u"Message 2 minutes ago"_qs);
-        QCOMPARE(title->text(), u"Message 2 minutes ago"_qs);
-        // Above the text and OK, which keep their places relative to each other.
-        QCOMPARE(title->geometry(), QRect(0, 0, window.width(), title->height()));
-        QCOMPARE(window.textControl()->y(), title->height() + 10);
-        QCOMPARE(window.okButton()->geometry().bottom(), window.height() - 35 + 25 - 1);
-        QVERIFY(!makeWindow(u"Hi"_qs)->titleBar());
     }
 
     void ageLine_data() {
