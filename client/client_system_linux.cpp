@@ -43,9 +43,7 @@ std::optional<HostNames> localHostNames() {
     return HostNames{QString::fromLocal8Bit(host).toUpper(), fqdn.toUpper()};
 }
 
-bool systemWantsFadeEffects() {
-    return false;
-}
+bool systemWantsFadeEffects() { return false; }
 
 bool displayAvailable() {
     return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||

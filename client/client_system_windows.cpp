@@ -1,8 +1,8 @@
 #include "client_system.h"
 
-#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
 
 #include <cwchar>
 
@@ -33,17 +33,11 @@ std::optional<HostNames> localHostNames() {
     return HostNames{QString::fromLocal8Bit(host).toUpper(), fqdn.toUpper()};
 }
 
-bool systemWantsFadeEffects() {
-    return false;
-} // pre-Vista only; this toolkit needs Windows 10 or later
+bool systemWantsFadeEffects() { return false; } // pre-Vista only; this toolkit needs Windows 10 or later
 
-bool displayAvailable() {
-    return true;
-}
+bool displayAvailable() { return true; }
 
-QByteArray preferredPlatform(const QByteArray& userChoice) {
-    return userChoice;
-}
+QByteArray preferredPlatform(const QByteArray& userChoice) { return userChoice; }
 
 void choosePlatform() {}
 

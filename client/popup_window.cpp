@@ -26,9 +26,7 @@ bool pressesOk(const QKeyEvent* event) {
 
 } // namespace
 
-QFont popupFont() {
-    return QFont(QStringLiteral("Arial"), 10, QFont::Bold);
-}
+QFont popupFont() { return QFont(QStringLiteral("Arial"), 10, QFont::Bold); }
 
 QFont popupTitleFont() {
     QFont font = QApplication::font();

@@ -30,9 +30,7 @@ WidgetPopup::WidgetPopup(const QFont& textFont, bool fadeEffects, QObject* paren
     connect(&m_ageTimer, &QTimer::timeout, this, &WidgetPopup::advanceAge);
 }
 
-WidgetPopup::~WidgetPopup() {
-    delete m_window;
-}
+WidgetPopup::~WidgetPopup() { delete m_window; }
 
 void WidgetPopup::open(const QString& lang, const QString& text, std::function<void()> confirmed) {
     close();

@@ -17,9 +17,7 @@ using namespace plinket;
 
 namespace {
 
-QRect screenRect() {
-    return QGuiApplication::primaryScreen()->geometry();
-}
+QRect screenRect() { return QGuiApplication::primaryScreen()->geometry(); }
 
 std::unique_ptr<PopupWindow> makeWindow(const QString& text, const QString& title = u"Message"_qs) {
     return std::make_unique<PopupWindow>(title, normalizeLineBreaks(text), popupFont());
@@ -65,7 +63,7 @@ private slots:
         QVERIFY(!(flags & Qt::WindowSystemMenuHint));
         QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QCOMPARE(window->minimumSize(), window->maximumSize()); // not resizable
-        QVERIFY(!window->isVisible());                          // built hidden
+        QVERIFY(!window->isVisible());                           // built hidden
         QCOMPARE(window->okButton()->text(), u"OK"_qs);
         QCOMPARE(window->textControl()->font(), popupFont());
     }
@@ -111,7 +109,8 @@ private slots:
         QCOMPARE(client.width() > w.width() + 20, widerThanText);
         // The text centred by integer halves, 10 from the top; OK 90 x 25 centred, 35 above the bottom.
         QCOMPARE(window->textControl()->pos(), QPoint(client.width() / 2 - w.width() / 2, 10));
-        QCOMPARE(window->okButton()->geometry(), QRect(client.width() / 2 - 45, client.height() - 35, 90, 25));
+        QCOMPARE(window->okButton()->geometry(),
+                 QRect(client.width() / 2 - 45, client.height() - 35, 90, 25));
         // Centred on the primary screen by its client size.
         const QRect screen = screenRect();
         QCOMPARE(window->pos(), screen.topLeft() + QPoint(screen.width() / 2 - client.width() / 2,
@@ -199,9 +198,8 @@ private slots:
         PopupWindow& window = *popup.window();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        QVERIFY2(
-            available.contains(window.frameGeometry()),
-            qPrintable(u"%1,%2 %3x%4"_qs.arg(window.x()).arg(window.y()).arg(window.width()).arg(window.height())));
+        QVERIFY2(available.contains(window.frameGeometry()),
+                 qPrintable(u"%1,%2 %3x%4"_qs.arg(window.x()).arg(window.y()).arg(window.width()).arg(window.height())));
         QVERIFY(available.contains(okOnScreen(window)));
         QTextEdit* textControl = window.textControl();
         // The whole text is there, nothing is cut, and nothing hangs out to the right.
