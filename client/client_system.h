@@ -2,6 +2,7 @@
 
 // What the client asks of the operating system at start-up; one implementation per platform.
 
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -24,5 +25,13 @@ bool systemWantsFadeEffects();
 // False when the program has no screen to show pop-ups on (Linux: no X11 or Wayland display named
 // and no other platform chosen). The program then ends quietly instead of letting the toolkit abort.
 bool displayAvailable();
+
+// The toolkit platform the client asks for, given the user's QT_QPA_PLATFORM (empty when unset). On Linux:
+// X11 first, through XWayland on a Wayland session, where a window can be placed and kept above the
+// others, and Wayland only where there is no X11; a platform the user chose stays. Elsewhere: the user's.
+QByteArray preferredPlatform(const QByteArray& userChoice);
+
+// Applies preferredPlatform() to this process; must run before the application object exists.
+void choosePlatform();
 
 } // namespace plinket

@@ -50,4 +50,12 @@ bool displayAvailable() {
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+QByteArray preferredPlatform(const QByteArray& userChoice) {
+    return userChoice.isEmpty() ? QByteArrayLiteral("xcb;wayland") : userChoice;
+}
+
+void choosePlatform() {
+    qputenv("QT_QPA_PLATFORM", preferredPlatform(qgetenv("QT_QPA_PLATFORM")));
+}
+
 } // namespace plinket

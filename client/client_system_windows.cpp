@@ -37,4 +37,8 @@ bool systemWantsFadeEffects() { return false; } // pre-Vista only; this toolkit 
 
 bool displayAvailable() { return true; }
 
+QByteArray preferredPlatform(const QByteArray& userChoice) { return userChoice; }
+
+void choosePlatform() {}
+
 } // namespace plinket

@@ -11,6 +11,7 @@
 #include "eventlog.h"
 #include "message_box.h"
 #include "network_init.h"
+#include "popup_native.h"
 #include "popup_window.h"
 #include "receiver.h"
 #include "session_end.h"
@@ -51,11 +52,13 @@ int main(int argc, char* argv[]) {
         std::fputs("plinket_client: no display to show messages on\n", stderr);
         return 0;
     }
+    choosePlatform();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Plinket Client"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(clientIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("plinket-client"));
 
     if (!initNetworking()) {
         showStartupError(QStringLiteral("Can't init TCP/IP stack."));
@@ -93,6 +96,8 @@ int main(int argc, char* argv[]) {
 #endif
 
     reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_STARTED, QString::fromUtf16(CLIENT_VERSION));
+    if (!popupDesktop().keepsOnTop)
+        reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_NOT_ON_TOP);
 
     Receiver receiver(state, popup, socket.release());
     const ClientPolicy policy = loadClientPolicy(clientPolicyDirectory());

@@ -11,6 +11,8 @@
 #include <QSize>
 #include <QString>
 
+#include <algorithm>
+
 namespace plinket {
 
 inline constexpr QSize POPUP_START_SIZE{250, 100};
@@ -20,6 +22,8 @@ inline constexpr QSize TEXT_MARGINS{20, 55}; // window client size minus text co
 inline constexpr QSize OK_BUTTON_SIZE{90, 25};
 // Room kept free around the client area for the window's frame and title bar.
 inline constexpr QSize FRAME_ALLOWANCE{16, 48};
+// Room on each side of the title word for the title bar's icon and buttons.
+inline constexpr int TITLE_SIDE_ROOM = 40;
 
 // The text with its lines unwrapped: width of the widest line, height of all lines (Qt::PlainText rules,
 // centred lines, no mnemonics). Wraps at word boundaries, or anywhere in a word too long, when wider
@@ -35,7 +39,19 @@ struct TextControlSize {
 // scroll, `scrollBarWidth` is added so that the lines keep the width they were measured with.
 TextControlSize textControlSize(const QString& text, const QFont& font, const QRect& available, int scrollBarWidth);
 
-inline QSize windowSizeFor(QSize textControl) { return textControl + TEXT_MARGINS; }
+// The narrowest client area that shows the whole OK button with its margins and the title word, whose
+// width in the title font is `titleWidth`, readably between the title bar's icon and buttons. Window
+// managers on Linux impose no minimum width of their own.
+inline int minimumClientWidth(int titleWidth) {
+    return std::max(OK_BUTTON_SIZE.width() + 2 * TEXT_POSITION.x(), titleWidth + 2 * TITLE_SIDE_ROOM);
+}
+
+// The client area: 20 wider and 55 taller than the text control, and never narrower than `minimumWidth`
+// (the text is then centred on the wider area).
+inline QSize windowSizeFor(QSize textControl, int minimumWidth) {
+    const QSize size = textControl + TEXT_MARGINS;
+    return {std::max(size.width(), minimumWidth), size.height()};
+}
 
 // On the client size actually obtained: the text centred horizontally (integer halves), 10 from the top.
 inline QPoint textPositionIn(QSize client, QSize textControl) {

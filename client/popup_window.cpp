@@ -1,26 +1,48 @@
 #include "popup_window.h"
 
 #include "popup_layout.h"
+#include "popup_native.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTextEdit>
+#include <QWindow>
 
 namespace plinket {
 
+namespace {
+
+constexpr int TITLE_BAR_PADDING = 6; // above and below the title text it draws itself
+
+bool pressesOk(const QKeyEvent* event) {
+    const int key = event->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+}
+
+} // namespace
+
 QFont popupFont() { return QFont(QStringLiteral("Arial"), 10, QFont::Bold); }
 
-PopupWindow::PopupWindow(const QString& title, const QString& text, const QFont& textFont)
+QFont popupTitleFont() {
+    QFont font = QApplication::font();
+    font.setBold(true);
+    return font;
+}
+
+PopupWindow::PopupWindow(const QString& title, const QString& text, const QFont& textFont, bool ownTitleBar)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
       m_text(new QTextEdit(this)), m_okButton(new QPushButton(QStringLiteral("OK"), this)) {
     setObjectName(QStringLiteral("popupWindow"));
     setWindowTitle(title);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
+    // Mapped without the input focus: the window manager leaves the keyboard where the user is typing.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     resize(POPUP_START_SIZE);
 
     // A read-only text view rather than a label: it never reads markup or mnemonics, and it can wrap
@@ -41,27 +63,76 @@ PopupWindow::PopupWindow(const QString& title, const QString& text, const QFont&
     m_text->document()->setDefaultTextOption(option);
     m_text->setPlainText(text);
 
+    // OK is the default button, but it never holds the focus itself: Enter and Space reach the window,
+    // which decides whether they came from a person looking at the pop-up.
     m_okButton->setObjectName(QStringLiteral("okButton"));
     m_okButton->setFixedSize(OK_BUTTON_SIZE);
+    m_okButton->setDefault(true);
+    m_okButton->setFocusPolicy(Qt::NoFocus);
     connect(m_okButton, &QPushButton::clicked, this, &PopupWindow::okPressed);
 
+    const QFontMetrics titleMetrics(popupTitleFont());
+    int titleHeight = 0;
+    if (ownTitleBar) {
+        m_titleBar = new QLabel(title, this);
+        m_titleBar->setObjectName(QStringLiteral("popupTitle"));
+        m_titleBar->setFont(popupTitleFont());
+        m_titleBar->setAlignment(Qt::AlignCenter);
+        m_titleBar->setAutoFillBackground(true);
+        m_titleBar->setBackgroundRole(QPalette::Highlight);
+        m_titleBar->setForegroundRole(QPalette::HighlightedText);
+        titleHeight = titleMetrics.height() + 2 * TITLE_BAR_PADDING;
+        m_titleBar->setFixedHeight(titleHeight);
+    }
+    // A press anywhere on the pop-up is a person turning to it.
+    for (QWidget* child : {static_cast<QWidget*>(m_text->viewport()), static_cast<QWidget*>(m_okButton),
+                           static_cast<QWidget*>(m_titleBar)})
+        if (child)
+            child->installEventFilter(this);
+
     QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect screenRect = screen ? screen->geometry() : QRect(QPoint(0, 0), POPUP_START_SIZE);
-    const QRect available = screen ? screen->availableGeometry() : screenRect;
+    const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), POPUP_START_SIZE);
     const TextControlSize textSize =
         textControlSize(text, textFont, available, style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     m_text->setVerticalScrollBarPolicy(textSize.scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     m_text->resize(textSize.size);
 
     // Not resizable; the size actually obtained is read back in placeControls().
-    setFixedSize(windowSizeFor(textSize.size));
+    const int minimumWidth = minimumClientWidth(titleMetrics.horizontalAdvance(title));
+    setFixedSize(windowSizeFor(textSize.size, minimumWidth) + QSize(0, titleHeight));
     placeControls();
-    move(windowPositionFor(size(), screenRect, available));
+    centreOnScreen();
+
+    m_comeBack.setSingleShot(true);
+    m_comeBack.setInterval(COME_BACK_MS);
+    connect(&m_comeBack, &QTimer::timeout, this, &PopupWindow::comeBack);
+    // A screen unplugged or resized must not leave the pop-up where nobody can see it.
+    connect(qApp, &QGuiApplication::primaryScreenChanged, this, &PopupWindow::centreOnScreen);
+    if (screen)
+        connect(screen, &QScreen::availableGeometryChanged, this, &PopupWindow::centreOnScreen);
+}
+
+void PopupWindow::showWithoutActivating() {
+    preparePopupWindow(this);
+    setExactWindowTitle(this, windowTitle());
+    show();
+    raise();
+}
+
+void PopupWindow::centreOnScreen() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    move(windowPositionFor(size(), screen->geometry(), screen->availableGeometry()));
 }
 
 void PopupWindow::placeControls() {
-    m_text->move(textPositionIn(size(), m_text->size()));
-    m_okButton->setGeometry(okButtonRectIn(size()));
+    const int top = m_titleBar ? m_titleBar->height() : 0;
+    if (m_titleBar)
+        m_titleBar->setGeometry(0, 0, width(), top);
+    const QSize body = size() - QSize(0, top);
+    m_text->move(textPositionIn(body, m_text->size()) + QPoint(0, top));
+    m_okButton->setGeometry(okButtonRectIn(body).translated(0, top));
 }
 
 void PopupWindow::resizeEvent(QResizeEvent* event) {
@@ -69,6 +140,82 @@ void PopupWindow::resizeEvent(QResizeEvent* event) {
     placeControls(); // the system may impose a size of its own; keep everything centred on it
 }
 
-void PopupWindow::closeEvent(QCloseEvent* event) { event->ignore(); }
+void PopupWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
+}
+
+void PopupWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    switch (event->type()) {
+    case QEvent::WindowTitleChange:
+        if (m_titleBar)
+            m_titleBar->setText(windowTitle());
+        if (testAttribute(Qt::WA_WState_Created))
+            setExactWindowTitle(this, windowTitle());
+        break;
+    case QEvent::ActivationChange:
+        // Each time it comes back to the pop-up, the keyboard has to earn its way again, unless the user
+        // clicked it (the press may reach us before the activation does).
+        if (!isActiveWindow())
+            m_keyboardArmed = false;
+        m_sinceLastKey.start();
+        break;
+    case QEvent::WindowStateChange:
+        if (windowState() & Qt::WindowMinimized)
+            m_comeBack.start();
+        break;
+    default:
+        break;
+    }
+}
+
+bool PopupWindow::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    if (isVisible() && isUnmappedEvent(eventType, message)) {
+        m_unmapped = true;
+        m_comeBack.start();
+    }
+    return QWidget::nativeEvent(eventType, message, result);
+}
+
+void PopupWindow::comeBack() {
+    if (!isVisible())
+        return; // OK was pressed meanwhile
+    if (windowState() & Qt::WindowMinimized)
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    if (std::exchange(m_unmapped, false)) {
+        // Shown anew, so the window manager learns again everything it forgot when the window went.
+        hide();
+        showWithoutActivating();
+    }
+    raise();
+}
+
+void PopupWindow::keyPressEvent(QKeyEvent* event) {
+    if (!m_keyboardArmed) {
+        // Keys typed while the pop-up just appeared under the user's fingers restart the wait.
+        if (event->isAutoRepeat() || !m_sinceLastKey.isValid() || m_sinceLastKey.elapsed() < KEYBOARD_QUIET_MS) {
+            m_sinceLastKey.start();
+            return;
+        }
+        m_keyboardArmed = true;
+    }
+    if (pressesOk(event) && !event->isAutoRepeat())
+        m_okButton->click();
+}
+
+void PopupWindow::mousePressEvent(QMouseEvent* event) {
+    m_keyboardArmed = true;
+    QWidget::mousePressEvent(event);
+}
+
+bool PopupWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress) {
+        m_keyboardArmed = true;
+        // The title it draws itself moves the window, as a title bar does.
+        if (watched == m_titleBar && windowHandle())
+            windowHandle()->startSystemMove();
+    }
+    return QWidget::eventFilter(watched, event);
+}
 
 } // namespace plinket

@@ -1,6 +1,7 @@
 #include "widget_popup.h"
 
 #include "display_wake.h"
+#include "popup_native.h"
 #include "popup_window.h"
 
 #include <QPropertyAnimation>
@@ -37,20 +38,16 @@ void WidgetPopup::open(const QString& lang, const QString& text, std::function<v
     m_lang = lang;
     m_confirmed = std::move(confirmed);
 
-    m_window = new PopupWindow(m_texts.titleWord, normalizeLineBreaks(text), m_font);
+    m_window = new PopupWindow(m_texts.titleWord, normalizeLineBreaks(text), m_font, !popupDesktop().drawsTitleBar);
     connect(m_window, &PopupWindow::okPressed, this, [this] {
         if (auto confirmedNow = std::exchange(m_confirmed, nullptr))
             confirmedNow();
     });
-    if (m_fadeEffects) {
+    if (m_fadeEffects)
         m_window->setWindowOpacity(0.0);
-        m_window->show();
+    m_window->showWithoutActivating();
+    if (m_fadeEffects)
         fade(m_window, 0.0, 1.0, false);
-    } else {
-        m_window->show();
-    }
-    m_window->raise();
-    m_window->activateWindow();
     wakeDisplay(m_window);
 
     m_minutesElapsed = 1;

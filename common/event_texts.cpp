@@ -19,6 +19,12 @@ constexpr EventText TEXTS[] = {
     {EventSource::Client, 104, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a68",
      u"Update from %1 to %2 was started. The program is restarting.",
      u"Начато обновление с %1 до %2. Перезапуск программы."},
+    {EventSource::Client, 105, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a69",
+     u"Pop-ups cannot be kept on top of other windows in this session: without X11 (XWayland) a program can "
+     u"neither place its windows nor keep them above others. Messages are still shown and answered.",
+     u"В этом сеансе всплывающие окна не могут оставаться поверх других окон: без X11 (XWayland) программа не "
+     u"может ни располагать свои окна, ни удерживать их поверх остальных. Сообщения по-прежнему показываются и "
+     u"подтверждаются."},
     {EventSource::Client, 106, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a6a", u"Message from %1 was dropped: %2.%rMessage ID: %3",
      u"Сообщение от %1 отброшено: %2.%rID сообщения: %3"},
     {EventSource::Server, 101, "4d2a9c7e1b5f4a3c8e6d0f1a2b3c4d65", u"Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3",

@@ -25,7 +25,8 @@ inline constexpr int EVENT_CLIENT_STARTED = 100;
 inline constexpr int EVENT_CLIENT_RECEIVED = 101;
 inline constexpr int EVENT_CLIENT_CONFIRMED = 102;
 inline constexpr int EVENT_CLIENT_SESSION_END = 103;
-inline constexpr int EVENT_CLIENT_UPDATE = 104; // in the message file only; never written
+inline constexpr int EVENT_CLIENT_UPDATE = 104;     // in the message file only; never written
+inline constexpr int EVENT_CLIENT_NOT_ON_TOP = 105; // at start-up, on a desktop that cannot keep pop-ups on top
 // A message the workstation's signature policy dropped: %1 sender address, %2 reason, %3 message ID.
 inline constexpr int EVENT_CLIENT_DROPPED = 106;
 inline constexpr int EVENT_SERVER_DELIVERY_CLOSED = 101;

@@ -266,6 +266,7 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 
 void MainWindow::applyGeometry(const WindowGeometry& geometry) {
     resize(QSize(geometry.width, geometry.height).expandedTo(MAIN_CLIENT_SIZE));
+    m_appliedPosition = QPoint(geometry.posX, geometry.posY);
     if (geometry.posX != NO_POSITION && geometry.posY != NO_POSITION)
         move(geometry.posX, geometry.posY);
     // A hidden window gets its resize events only when shown, but the splitters need their final
@@ -277,7 +278,9 @@ void MainWindow::applyGeometry(const WindowGeometry& geometry) {
 }
 
 WindowGeometry MainWindow::currentGeometry() const {
-    const QPoint frame = pos(); // a top-level widget's pos() is its frame's top-left
+    // A top-level widget's pos() is its frame's top-left, except on Wayland, where it is made up.
+    const bool positionKnown = !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    const QPoint frame = positionKnown ? pos() : m_appliedPosition;
     return WindowGeometry{
         frame.x(), frame.y(), width(), height(), m_editorSplitter->position(), m_paneSplitter->position()};
 }

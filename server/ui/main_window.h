@@ -95,7 +95,8 @@ public:
 
     // Moves and sizes the window to the saved geometry, then sets both splitter positions.
     void applyGeometry(const WindowGeometry& geometry);
-    // What saveSettings stores: the frame's top-left, the client size, the splitter positions.
+    // What saveSettings stores: the frame's top-left, the client size, the splitter positions. On Wayland a
+    // window cannot know where it stands: the position it was given is stored again (NO_POSITION if none).
     WindowGeometry currentGeometry() const;
 
     // Shows the recipients (called once they are loaded); the root is expanded, groups collapsed.
@@ -168,6 +169,8 @@ private:
     BroadcastSetting& m_broadcast;
     qint32 m_waitCount;
     qint32 m_waitUnit;
+    // The position applyGeometry() was given: what is saved again where a window cannot read its own.
+    QPoint m_appliedPosition{NO_POSITION, NO_POSITION};
 
     MessageEditor* m_editor = nullptr;
     QListWidget* m_templateList = nullptr;

@@ -70,15 +70,21 @@ private slots:
 
     void geometry_data() {
         QTest::addColumn<QString>("text");
-        QTest::newRow("one line") << u"Printer on floor 2 is out of paper"_qs;
-        QTest::newRow("very short") << u"Hi"_qs;
-        QTest::newRow("empty") << QString();
-        QTest::newRow("russian") << u"Обед"_qs;
-        QTest::newRow("several lines") << u"Line one\r\nA much longer second line\r\nthree"_qs;
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("widerThanText"); // the OK button or the title sets the width, not the text
+        QTest::newRow("one line") << u"Printer on floor 2 is out of paper"_qs << u"Message"_qs << false;
+        QTest::newRow("very short") << u"Hi"_qs << u"Message"_qs << true;
+        QTest::newRow("empty") << QString() << u"Message"_qs << true;
+        QTest::newRow("russian") << u"Обед"_qs << u"Сообщение"_qs << true;
+        QTest::newRow("no title") << u"Lunch"_qs << QString() << true;
+        QTest::newRow("several lines") << u"Line one\r\nA much longer second line\r\nthree"_qs << u"Message"_qs
+                                       << false;
     }
     void geometry() {
         QFETCH(QString, text);
-        const auto window = makeWindow(text);
+        QFETCH(QString, title);
+        QFETCH(bool, widerThanText);
+        const auto window = makeWindow(text, title);
         const QString shown = normalizeLineBreaks(text);
 
         // The text control: the text measured in the pop-up font, plus the two edges on each side.
@@ -93,9 +99,14 @@ private slots:
         QVERIFY2(qAbs(measured.width() - widest) <= 2, qPrintable(u"%1 vs %2"_qs.arg(measured.width()).arg(widest)));
         QVERIFY(measured.height() >= (shown.count(u'\n') + 1) * metrics.height() - 1);
 
-        // The window: 20 wider and 55 taller than the text control.
+        // The window: 55 taller than the text control, and 20 wider, unless that would not show the whole
+        // OK button with its margins or the title word between the title bar's icon and buttons.
         const QSize client = window->size();
-        QCOMPARE(client, w + QSize(20, 55));
+        QCOMPARE(client.height(), w.height() + 55);
+        const int titleWord = QFontMetrics(popupTitleFont()).horizontalAdvance(title);
+        const int narrowest = std::max({w.width() + 20, 90 + 2 * 10, titleWord + 2 * TITLE_SIDE_ROOM});
+        QCOMPARE(client.width(), narrowest);
+        QCOMPARE(client.width() > w.width() + 20, widerThanText);
         // The text centred by integer halves, 10 from the top; OK 90 x 25 centred, 35 above the bottom.
         QCOMPARE(window->textControl()->pos(), QPoint(client.width() / 2 - w.width() / 2, 10));
         QCOMPARE(window->okButton()->geometry(),
@@ -221,6 +232,17 @@ private slots:
         QTest::mouseClick(window->okButton(), Qt::LeftButton);
         QTest::mouseClick(window->okButton(), Qt::LeftButton); // a second press before it goes: no second confirmation
         QCOMPARE(confirmations, 1);
+    }
+
+    void comesBackWhenMinimised() {
+        WidgetPopup popup(popupFont(), false);
+        popup.open(u"EN"_qs, u"Still here"_qs, [] {});
+        PopupWindow* window = popup.window();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->showMinimized();
+        QVERIFY(window->isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isMinimized(), 1000);
+        QVERIFY(window->isVisible());
     }
 
     void ageLine_data() {

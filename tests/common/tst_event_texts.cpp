@@ -51,14 +51,14 @@ private slots:
             QVERIFY(!seen.contains(id));
             seen.insert(id);
         }
-        QCOMPARE(seen.size(), 8);
+        QCOMPARE(seen.size(), 9);
     }
 
     void windowsMessageFile() {
         const QString mc = plinket::windowsMessageFile(EventSource::Client);
         QVERIFY(mc.contains(u"MessageId=103\r\nLanguage=English\r\nSystem shutdown signal was received. "
                             "Terminating.\r\n.\r\nLanguage=Russian\r\n"_qs));
-        QCOMPARE(mc.count(u"MessageId="_qs), 6);
+        QCOMPARE(mc.count(u"MessageId="_qs), 7);
         const QString server = plinket::windowsMessageFile(EventSource::Server);
         QCOMPARE(server.count(u"MessageId="_qs), 1);
         QVERIFY(server.contains(u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3\r\n.\r\n"_qs));

@@ -1,0 +1,39 @@
+#pragma once
+
+// What the pop-up needs from the desktop beyond the toolkit: the kind of window that each window manager
+// keeps above a focused fullscreen window, a place on every virtual desktop, an empty title that stays
+// empty, and the moment the window manager takes the window off the screen. One implementation per
+// platform; on platforms where a program cannot do these things they do nothing.
+
+#include <QByteArray>
+#include <QString>
+
+class QWidget;
+
+namespace plinket {
+
+struct PopupDesktop {
+    // False where the session cannot keep a program's window above the others or give it a place
+    // (Wayland without X11): the pop-up is still shown and answered, and the client says so in the journal.
+    bool keepsOnTop = true;
+    // False where the pop-up's window kind gets no title bar from the window manager (KWin shows its
+    // critical notifications bare; no window manager at all): the pop-up then draws its title itself.
+    bool drawsTitleBar = true;
+};
+
+// Asks the running session; cheap enough to call for every pop-up (a window manager can be replaced).
+PopupDesktop popupDesktop();
+
+// Before the window is shown the first time: the window kind that keeps it above a focused fullscreen
+// window where the window manager has one, and a place on every virtual desktop. Creates the native window.
+void preparePopupWindow(QWidget* window);
+
+// Sets the native title to exactly `title`. The toolkit puts the program's name into an empty title;
+// the pop-up's title is empty when a message came in an unknown language before any known one.
+void setExactWindowTitle(QWidget* window, const QString& title);
+
+// True for a native event that says the window was taken off the screen (unmapped). The toolkit still
+// counts such a window as shown; the window manager has forgotten it and its state (kept above, ...).
+bool isUnmappedEvent(const QByteArray& eventType, void* message);
+
+} // namespace plinket

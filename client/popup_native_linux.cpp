@@ -1,0 +1,130 @@
+#include "popup_native.h"
+
+#include <QGuiApplication>
+#include <QWidget>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace plinket {
+
+namespace {
+
+template <typename T> using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
+
+xcb_connection_t* x11Connection() {
+    const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_window_t rootWindow(xcb_connection_t* connection) {
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    return screen ? screen->root : XCB_NONE;
+}
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
+    const XcbReply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name),
+                              nullptr),
+        &std::free);
+    return reply ? reply->atom : XCB_NONE;
+}
+
+// The window that the running window manager names in _NET_SUPPORTING_WM_CHECK, or none.
+xcb_window_t windowManagerCheckWindow(xcb_connection_t* connection) {
+    const xcb_atom_t check = atom(connection, "_NET_SUPPORTING_WM_CHECK");
+    const XcbReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, rootWindow(connection), check, XCB_ATOM_WINDOW, 0, 1), nullptr),
+        &std::free);
+    if (!reply || xcb_get_property_value_length(reply.get()) < 4)
+        return XCB_NONE;
+    return *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
+}
+
+QByteArray windowManagerName(xcb_connection_t* connection, xcb_window_t checkWindow) {
+    const XcbReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(connection,
+                               xcb_get_property(connection, 0, checkWindow, atom(connection, "_NET_WM_NAME"),
+                                                atom(connection, "UTF8_STRING"), 0, 64),
+                               nullptr),
+        &std::free);
+    if (!reply)
+        return {};
+    return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                      xcb_get_property_value_length(reply.get()));
+}
+
+// KWin keeps a focused fullscreen window above every "keep above" window; only its critical
+// notifications stay above that, and those it shows without a title bar and never minimises.
+bool isKWin(xcb_connection_t* connection) {
+    const xcb_window_t check = windowManagerCheckWindow(connection);
+    return check != XCB_NONE && windowManagerName(connection, check) == "KWin";
+}
+
+xcb_window_t nativeWindow(QWidget* window) {
+    return static_cast<xcb_window_t>(window->winId());
+}
+
+} // namespace
+
+PopupDesktop popupDesktop() {
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return {false, true};
+    xcb_connection_t* connection = x11Connection();
+    if (!connection)
+        return {};
+    // Without a window manager nobody draws a title bar; KWin draws none for the window kind we ask of it.
+    const bool managed = windowManagerCheckWindow(connection) != XCB_NONE;
+    return {true, managed && !isKWin(connection)};
+}
+
+void preparePopupWindow(QWidget* window) {
+    xcb_connection_t* connection = x11Connection();
+    if (!connection)
+        return;
+    const xcb_window_t id = nativeWindow(window);
+    if (isKWin(connection)) {
+        // A list of kinds: a window manager takes the first one it knows, so others see a normal window.
+        const xcb_atom_t kinds[] = {atom(connection, "_KDE_NET_WM_WINDOW_TYPE_CRITICAL_NOTIFICATION"),
+                                    atom(connection, "_NET_WM_WINDOW_TYPE_NORMAL")};
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_WINDOW_TYPE"),
+                            XCB_ATOM_ATOM, 32, 2, kinds);
+    }
+    // On every virtual desktop: switching desktops must not hide a message that waits for OK.
+    const uint32_t allDesktops = 0xFFFFFFFF;
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL,
+                        32, 1, &allDesktops);
+    xcb_flush(connection);
+}
+
+void setExactWindowTitle(QWidget* window, const QString& title) {
+    xcb_connection_t* connection = x11Connection();
+    if (!connection) {
+        // Elsewhere only the toolkit's title exists; a blank one at least names nothing.
+        if (title.isEmpty() && window->windowHandle())
+            window->windowHandle()->setTitle(QStringLiteral(" "));
+        return;
+    }
+    const QByteArray utf8 = title.toUtf8();
+    const xcb_window_t id = nativeWindow(window);
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_NAME"),
+                        atom(connection, "UTF8_STRING"), 8, static_cast<uint32_t>(utf8.size()), utf8.constData());
+    const QByteArray latin = title.toLatin1();
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        static_cast<uint32_t>(latin.size()), latin.constData());
+    xcb_flush(connection);
+}
+
+bool isUnmappedEvent(const QByteArray& eventType, void* message) {
+    if (eventType != "xcb_generic_event_t" || !message)
+        return false;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    return (event->response_type & ~0x80) == XCB_UNMAP_NOTIFY;
+}
+
+} // namespace plinket
