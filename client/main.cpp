@@ -1,10 +1,11 @@
 // plinket_client: waits on UDP 47127 for messages from the console, shows each one in a pop-up until the
-// user presses OK, and answers the sender twice (shown, confirmed). No window of its own, no settings,
-// no command line; every way out ends with exit code 0.
+// user presses OK, and answers the sender twice (shown, confirmed). No window of its own and no settings;
+// the command line has only --help and --version. Every way out of a normal start ends with exit code 0.
 
 #include "client_icon.h"
 #include "client_state.h"
 #include "client_system.h"
+#include "command_line.h"
 #include "eventlog.h"
 #include "message_box.h"
 #include "network_init.h"
@@ -32,6 +33,14 @@ void showStartupError(const QString& text) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    const ProgramCommandLine commandLine{
+        u"plinket_client"_qs,
+        u"Plinket's receiver: waits on UDP port 47127 for messages from the console and shows each one until "
+        "the user presses OK. Started by the desktop session at login."_qs,
+        {}};
+    if (const std::optional<int> exitCode = handleCommandLine(commandLine, argc, argv))
+        return *exitCode;
+
     // A second client in this session ends at once and silently.
     SingleInstance instance;
     if (!instance.acquire())

@@ -1,10 +1,16 @@
 #include "session_end.h"
 
 #include "eventlog.h"
+#include "signal_watcher.h"
 
 #include <cstdlib>
 
 namespace plinket {
+
+SessionEndWatcher::SessionEndWatcher(QObject* parent) : QObject(parent) {
+    auto* watcher = new SignalWatcher({StopSignal::Terminate, StopSignal::HangUp}, this);
+    connect(watcher, &SignalWatcher::arrived, this, &SessionEndWatcher::sessionEnding);
+}
 
 void endSession() {
     reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_SESSION_END);

@@ -8,23 +8,16 @@
 
 namespace plinket {
 
-// Reports to the event loop that SIGTERM or SIGHUP arrived. The signal handler only writes one byte to a
-// socket pair (async-signal-safe); a socket notifier turns it into sessionEnding(). At most one
-// watcher exists at a time. Does nothing on Windows, where no such signals arrive.
+// Reports to the event loop that SIGTERM or SIGHUP arrived (through a SignalWatcher, so at most one
+// watcher exists at a time). Does nothing on Windows, where no such signals arrive.
 class SessionEndWatcher final : public QObject {
     Q_OBJECT
 
 public:
     explicit SessionEndWatcher(QObject* parent = nullptr);
-    ~SessionEndWatcher() override;
-    SessionEndWatcher(const SessionEndWatcher&) = delete;
-    SessionEndWatcher& operator=(const SessionEndWatcher&) = delete;
 
 signals:
     void sessionEnding();
-
-private:
-    void drain();
 };
 
 // Writes event 103 and ends the process at once with exit code 0: an open pop-up is simply lost and

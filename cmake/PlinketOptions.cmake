@@ -12,7 +12,8 @@ target_compile_definitions(plinket_options INTERFACE
     QT_NO_CAST_FROM_ASCII
     QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
     QT_NO_URL_CAST_FROM_STRING
-    QT_USE_QSTRINGBUILDER)
+    QT_USE_QSTRINGBUILDER
+    PLINKET_VERSION="${PROJECT_VERSION}")
 if(WIN32)
     # The wide-character Windows API whatever the compiler (MSVC or MinGW).
     target_compile_definitions(plinket_options INTERFACE UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)

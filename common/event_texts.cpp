@@ -21,12 +21,22 @@ constexpr EventText TEXTS[] = {
      u"Начато обновление с %1 до %2. Перезапуск программы."},
     {EventSource::Server, 101, "4d2a9c7e1b5f4a3c8e6d0f1a2b3c4d65", u"Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3",
      u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3"},
+    {EventSource::Send, 101, "9e61c5d03a8f4b27b4d1e07c5f2a3b65", u"Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3",
+     u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3"},
 };
 
 } // namespace
 
 QString eventSourceName(EventSource source) {
-    return source == EventSource::Client ? QStringLiteral("Plinket Client") : QStringLiteral("Plinket Server");
+    switch (source) {
+    case EventSource::Client:
+        return QStringLiteral("Plinket Client");
+    case EventSource::Server:
+        return QStringLiteral("Plinket Server");
+    case EventSource::Send:
+        return QStringLiteral("Plinket Send");
+    }
+    return {};
 }
 
 std::span<const EventText> eventTexts() {
@@ -65,14 +75,17 @@ QString formatEventText(const QString& pattern, const QString& s1, const QString
     return out;
 }
 
-QString journalCatalog() {
-    // The catalog fills @PLINKET_STRINGn@ from the record's own fields, so the pattern's %n become
-    // references to those fields and %r a line break.
-    const QString s1 = QStringLiteral("@PLINKET_STRING1@");
-    const QString s2 = QStringLiteral("@PLINKET_STRING2@");
-    const QString s3 = QStringLiteral("@PLINKET_STRING3@");
-    QString out = QStringLiteral("# Plinket journal message catalog, generated from the event text table.\n");
+QString journalCatalog(EventSource which) {
+    // journalctl -x fills @NAME@ from the record's own fields, so the pattern's %n become references
+    // to the insertion-string fields and %r a line break.
+    const auto reference = [](const char* field) { return QString(u'@' + QLatin1String(field) + u'@'); };
+    const QString s1 = reference(JOURNAL_STRING_FIELDS[0]);
+    const QString s2 = reference(JOURNAL_STRING_FIELDS[1]);
+    const QString s3 = reference(JOURNAL_STRING_FIELDS[2]);
+    QString out = u"# " % eventSourceName(which) % u" journal message catalog, generated from the event text table.\n";
     for (const EventText& t : TEXTS) {
+        if (t.source != which)
+            continue;
         const QString source = eventSourceName(t.source);
         const QString id = QString::number(t.id);
         out += u"\n-- " % QLatin1String(t.messageId) % u'\n' % u"Subject: " % source % u" event " % id % u'\n' %

@@ -9,7 +9,9 @@
 
 namespace plinket {
 
-enum class EventSource { Client, Server };
+// Client and Server are the two programs; Send is plinket_send, the console's command-line sender,
+// which records its sends under a source name of its own so scripted sends stand apart in the log.
+enum class EventSource { Client, Server, Send };
 
 struct EventText {
     EventSource source;
@@ -25,10 +27,16 @@ inline constexpr int EVENT_CLIENT_CONFIRMED = 102;
 inline constexpr int EVENT_CLIENT_SESSION_END = 103;
 inline constexpr int EVENT_CLIENT_UPDATE = 104; // in the message file only; never written
 inline constexpr int EVENT_SERVER_DELIVERY_CLOSED = 101;
+inline constexpr int EVENT_SEND_DELIVERY_CLOSED = 101; // the console's event 101, written by plinket_send
 
-inline constexpr auto CLIENT_VERSION = u"1.40";
+inline constexpr auto CLIENT_VERSION = u"" PLINKET_VERSION; // the project version, "1.40"
 
-QString eventSourceName(EventSource source); // "Plinket Client" / "Plinket Server"
+// The journal fields that carry the three insertion strings, in order. The catalog fills in @NAME@
+// only for field names made of capital letters and "_", so these names must have no digits.
+inline constexpr const char* JOURNAL_STRING_FIELDS[3] = {"PLINKET_STRING_ONE", "PLINKET_STRING_TWO",
+                                                         "PLINKET_STRING_THREE"};
+
+QString eventSourceName(EventSource source); // "Plinket Client" / "Plinket Server" / "Plinket Send"
 
 std::span<const EventText> eventTexts();
 const EventText* findEventText(EventSource source, int id);
@@ -38,8 +46,8 @@ const EventText* findEventText(EventSource source, int id);
 QString formatEventText(const QString& pattern, const QString& s1, const QString& s2, const QString& s3,
                         const QString& lineBreak = QStringLiteral("\n"));
 
-// The journal message catalog (both languages), as installed beside the programs.
-QString journalCatalog();
+// One program's journal message catalog (both languages), as installed with that program.
+QString journalCatalog(EventSource source);
 
 // The message-compiler source of one program's Windows message table (English 1033, Russian 1049).
 QString windowsMessageFile(EventSource source);

@@ -29,9 +29,9 @@ void reportEvent(EventSource source, int eventType, int eventId, const QString& 
         QByteArray("PRIORITY=6"),
         "SYSLOG_IDENTIFIER=" + eventSourceName(source).toUtf8(),
         "PLINKET_EVENT_ID=" + QByteArray::number(eventId),
-        "PLINKET_STRING1=" + s1.toUtf8(),
-        "PLINKET_STRING2=" + s2.toUtf8(),
-        "PLINKET_STRING3=" + s3.toUtf8(),
+        QByteArray(JOURNAL_STRING_FIELDS[0]) + '=' + s1.toUtf8(),
+        QByteArray(JOURNAL_STRING_FIELDS[1]) + '=' + s2.toUtf8(),
+        QByteArray(JOURNAL_STRING_FIELDS[2]) + '=' + s3.toUtf8(),
     };
     std::array<iovec, fields.size()> iov{};
     int count = 0;

@@ -1,10 +1,10 @@
 #pragma once
 
-// The one way both programs show a message box. Tests answer boxes in advance: in-process with a
-// MessageBoxLog, and for a child process through PLINKET_TEST_MESSAGE_BOXES (a file to which each
-// box is appended as one JSON line instead of being shown). Nothing else reads that variable.
+// The one way both programs show a message box. Tests answer boxes in advance by setting a sink:
+// in-process, and in the test builds of the programs, which link a sink that writes each box to a
+// file (tests/support/recorded_boxes.h). The shipped programs never set one and read nothing from
+// their environment for it.
 
-#include <QList>
 #include <QString>
 
 class QWidget;
@@ -23,18 +23,8 @@ struct ShownMessageBox {
 // active window when it has one.
 void showMessageBox(BoxIcon icon, const QString& title, const QString& text);
 
-// While an instance exists, boxes are recorded here and not shown.
-class MessageBoxLog {
-public:
-    MessageBoxLog();
-    ~MessageBoxLog();
-    MessageBoxLog(const MessageBoxLog&) = delete;
-    MessageBoxLog& operator=(const MessageBoxLog&) = delete;
-
-    QList<ShownMessageBox> boxes;
-};
-
-// Reads the boxes a child process wrote to its PLINKET_TEST_MESSAGE_BOXES file.
-QList<ShownMessageBox> readMessageBoxFile(const QString& path);
+// While a sink is set, boxes go to it instead of the screen; nullptr restores the screen.
+using MessageBoxSink = void (*)(const ShownMessageBox& box);
+void setMessageBoxSink(MessageBoxSink sink);
 
 } // namespace plinket

@@ -10,14 +10,17 @@
 #include "message_box.h"
 #include "messaging_seam.h"
 #include "network_init.h"
+#include "program_icons.h"
 #include "recipient_tree_model.h"
 #include "settings.h"
+#include "signal_watcher.h"
 #include "startup_checks.h"
 #include "status_images.h"
 #include "templates.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QPalette>
 #include <QScreen>
@@ -26,6 +29,14 @@
 namespace plinket {
 
 namespace {
+
+// The crash report box: beside the console in the build tree, in libexec once installed.
+QString crashBoxPath() {
+    const QString dir = QCoreApplication::applicationDirPath();
+    const QString beside = dir + u"/plinket_crash_box"_qs;
+    return QFileInfo::exists(beside) ? beside
+                                     : QDir::cleanPath(dir + u"/" PLINKET_CRASH_BOX_DIR "/plinket_crash_box"_qs);
+}
 
 QSize primaryDisplaySize() {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -51,6 +62,10 @@ void runConsole(int argc, char** argv) {
     const QString workingDirectory = QDir::currentPath() + u'/';
 
     QApplication app(argc, argv);
+    // The window's icon, and the desktop entry the window belongs to (Wayland matches on it; X11 on
+    // the window class "plinket_server", the program file's name).
+    QApplication::setWindowIcon(programIcon(ProgramIcon::Console));
+    QGuiApplication::setDesktopFileName(u"plinket-server"_qs);
     // The controls have fixed pixel sizes (a 160x40 button, a 45-pixel unit box, a 230-pixel donate
     // button); a narrow 8-point face keeps every caption inside them.
     QFont font(u"Liberation Sans"_qs, 8);
@@ -62,7 +77,7 @@ void runConsole(int argc, char** argv) {
     // Everything below lives until endProgram; worker threads may keep references to it.
     static RecipientList recipients;
 
-    installCrashHandler(QCoreApplication::applicationDirPath() + u"/plinket_crash_box"_qs);
+    installCrashHandler(crashBoxPath());
 
     const QString settingsPath = settingsFilePath(workingDirectory);
     static ServerSettings settings = loadSettings(settingsPath, primaryDisplaySize(), selectLanguage);
@@ -92,7 +107,8 @@ void runConsole(int argc, char** argv) {
 
     const MigrationResult migration = migrateClientsFile(clientsPath);
     if (migration.needsNotice())
-        showMessageBox(BoxIcon::Warning, text(TextId::errorTitle),
+        showMessageBox(migration.isProblem() ? BoxIcon::Warning : BoxIcon::None,
+                       migration.isProblem() ? text(TextId::errorTitle) : MAIN_WINDOW_TITLE.toString(),
                        migrationNotice(migration, text(TextId::languageCode)));
     recipients = loadRecipients(clientsPath);
     static RecipientTreeModel treeModel(recipients, recipientsLock, text(TextId::allClientsLabel), statusImages);
@@ -108,6 +124,10 @@ void runConsole(int argc, char** argv) {
     window.setDeliveryController(controller.get());
 
     QObject::connect(&window, &MainWindow::closeAccepted, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Ctrl+C in the terminal, a polite stop and a lost terminal close the console as its close box
+    // does: a running waiting period is recorded and the settings are saved.
+    static SignalWatcher stopSignals({StopSignal::Interrupt, StopSignal::Terminate, StopSignal::HangUp});
+    QObject::connect(&stopSignals, &SignalWatcher::arrived, &window, &QWidget::close);
     app.exec();
 
     // Normal close: the window has let the messaging code close a running waiting period.

@@ -5,10 +5,17 @@
 // no icon and then ends the process with exit code 0. Nothing is saved: config.ini is written only
 // on a normal quit, and the end path runs no exit handlers or destructors.
 //
+// From the first fault until the box is closed no other thread of the console runs: the faulting
+// thread stops them all before it shows the box, so a close request to the main window, a save of
+// the settings or a send cannot happen meanwhile.
+//
 // Linux: signal handlers for SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGTRAP run on a per-thread
-// alternate stack, format the report without allocating and hand it to the separate box program
-// (plinket_crash_box) through a pipe, wait for it, then _exit(0).
-// Windows: an unhandled-exception filter shows the box with MessageBoxW, then ends with code 0.
+// alternate stack. The handler sends every other thread (listed in /proc/self/task) a real-time
+// signal whose handler parks it for good, waits until they are parked, formats the report without
+// allocating and hands it to the separate box program (plinket_crash_box) through a pipe, waits for
+// it, then _exit(0).
+// Windows: an unhandled-exception filter suspends every other thread of the process, shows the box
+// with MessageBoxW, then ends with code 0.
 
 #include <QString>
 

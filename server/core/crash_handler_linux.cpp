@@ -10,6 +10,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -39,6 +40,21 @@ char g_stderrReport[CRASH_REPORT_CAPACITY];
 // the first report to end the process instead of showing a second box.
 std::atomic<int> g_reporting{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free flag");
+
+// From the first fault until the box is closed no other thread may go on: the UI thread would
+// still take a close request and save config.ini, a send thread would keep sending. The faulting
+// thread sends every other thread of the process a signal of its own whose handler parks it for
+// good (a real-time signal whose disposition nobody else has set, chosen at installation).
+int g_parkSignal = 0;
+std::atomic<int> g_parkedThreads{0};
+// Threads already sent the signal, so that a second look at the task list skips them.
+constexpr int MAX_PARKED_THREADS = 4096;
+pid_t g_signalledThreads[MAX_PARKED_THREADS];
+int g_signalledCount = 0;
+// How long the faulting thread waits for the others to stop before it shows the box anyway (a
+// thread that blocks every signal never stops; it is not one of ours).
+constexpr int PARK_WAIT_STEPS = 100;
+constexpr long PARK_WAIT_STEP_NS = 10'000'000;
 
 // The span of addresses around the low end of a thread's stack where a fault means the stack ran
 // out. The main thread's stack grows on demand: it fails up to the kernel's stack guard gap (1 MiB
@@ -319,20 +335,107 @@ void writeReportToStderr(std::size_t length) {
     writeAll(STDERR_FILENO, g_stderrReport, length);
 }
 
+void onPark(int) {
+    g_parkedThreads.fetch_add(1);
+    // Every signal is blocked while this handler runs (sa_mask), so nothing wakes the thread again;
+    // it ends with the process.
+    for (;;)
+        pause();
+}
+
+bool alreadySignalled(pid_t tid) {
+    for (int i = 0; i < g_signalledCount; ++i)
+        if (g_signalledThreads[i] == tid)
+            return true;
+    return false;
+}
+
+pid_t taskId(const char* name) {
+    pid_t tid = 0;
+    for (; *name; ++name) {
+        if (*name < '0' || *name > '9')
+            return 0;
+        tid = tid * 10 + (*name - '0');
+    }
+    return tid;
+}
+
+// One pass over /proc/self/task: sends the park signal to every thread not yet sent it. True when
+// it found such a thread (one may have been started meanwhile, so the caller looks again).
+bool signalUnparkedThreads(pid_t self) {
+    const int dir = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return false;
+    bool found = false;
+    alignas(8) char entries[4096];
+    for (;;) {
+        const long length = syscall(SYS_getdents64, dir, entries, sizeof(entries));
+        if (length <= 0)
+            break;
+        for (long offset = 0; offset < length;) {
+            // struct linux_dirent64: inode (8 bytes), offset (8), record length (2), type (1), name.
+            const char* entry = entries + offset;
+            unsigned short recordLength = 0;
+            std::memcpy(&recordLength, entry + 16, sizeof(recordLength));
+            offset += recordLength;
+            const pid_t tid = taskId(entry + 19);
+            if (tid <= 0 || tid == self || alreadySignalled(tid) || g_signalledCount == MAX_PARKED_THREADS)
+                continue;
+            if (syscall(SYS_tgkill, getpid(), tid, g_parkSignal) == 0) {
+                g_signalledThreads[g_signalledCount++] = tid;
+                found = true;
+            }
+        }
+    }
+    close(dir);
+    return found;
+}
+
+// Stops every other thread of the process and waits until they have stopped. Async-signal-safe.
+void parkOtherThreads() {
+    if (g_parkSignal == 0)
+        return;
+    const pid_t self = pid_t(syscall(SYS_gettid));
+    for (int pass = 0; pass < 16 && signalUnparkedThreads(self); ++pass) {
+    }
+    const timespec step{0, PARK_WAIT_STEP_NS};
+    for (int i = 0; i < PARK_WAIT_STEPS && g_parkedThreads.load() < g_signalledCount; ++i)
+        nanosleep(&step, nullptr);
+}
+
 void onFault(int signo, siginfo_t* info, void* context) {
     const FaultInfo fault = faultFromSignal(signo, info, static_cast<const ucontext_t*>(context));
     int expected = 0;
     if (!g_reporting.compare_exchange_strong(expected, 1)) {
         // Another thread is already reporting and will end the process. Returning would only
-        // repeat this fault, so wait here.
+        // repeat this fault, so wait here (the reporting thread parks this one too).
         for (;;)
             pause();
     }
+    parkOtherThreads();
     const std::size_t length = formatCrashReport(fault, g_report, sizeof(g_report));
     if (!showReportBox(length))
         writeReportToStderr(length);
     // Ends at once: no exit handlers, no destructors, nothing saved.
     _exit(0);
+}
+
+// Takes the highest real-time signal that still has its default disposition for parking threads.
+bool installParkHandler() {
+    struct sigaction park {};
+    park.sa_handler = onPark;
+    park.sa_flags = SA_ONSTACK;
+    sigfillset(&park.sa_mask);
+    for (int signo = SIGRTMAX; signo >= SIGRTMIN; --signo) {
+        struct sigaction current {};
+        if (sigaction(signo, nullptr, &current) != 0 || current.sa_handler != SIG_DFL)
+            continue;
+        if (sigaction(signo, &park, nullptr) != 0)
+            return false;
+        g_parkSignal = signo;
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -359,6 +462,7 @@ bool installCrashHandler(const QString& boxProgramPath) {
         sigaddset(&action.sa_mask, signo);
     for (const int signo : FAULT_SIGNALS)
         complete = sigaction(signo, &action, nullptr) == 0 && complete;
+    complete = installParkHandler() && complete;
     return complete;
 }
 

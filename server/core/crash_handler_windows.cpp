@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 namespace plinket {
 
 namespace {
@@ -59,31 +61,48 @@ FaultInfo faultFromException(const EXCEPTION_POINTERS* pointers) {
     return fault;
 }
 
-// The console's foreground window owns the box when it has one.
-HWND ownWindowInForeground() {
-    HWND window = GetForegroundWindow();
-    DWORD processId = 0;
-    if (window)
-        GetWindowThreadProcessId(window, &processId);
-    return processId == GetCurrentProcessId() ? window : nullptr;
+// Suspends every other thread of the process, so that from the fault until the box is closed the
+// UI thread takes no close request and saves nothing, and no send goes on. The process heap's lock
+// is held meanwhile, so no thread is suspended while it holds that lock (the box needs the heap).
+void suspendOtherThreads() {
+    const HANDLE heap = GetProcessHeap();
+    const BOOL heapLocked = HeapLock(heap);
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot != INVALID_HANDLE_VALUE) {
+        THREADENTRY32 entry{};
+        entry.dwSize = sizeof(entry);
+        const DWORD process = GetCurrentProcessId();
+        const DWORD self = GetCurrentThreadId();
+        for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+            if (entry.th32OwnerProcessID != process || entry.th32ThreadID == self)
+                continue;
+            if (const HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)) {
+                SuspendThread(thread);
+                CloseHandle(thread);
+            }
+        }
+        CloseHandle(snapshot);
+    }
+    if (heapLocked)
+        HeapUnlock(heap);
 }
 
-// One OK button, no icon.
-constexpr UINT BOX_STYLE = MB_OK;
+// One OK button, no icon. The box has no owner: the console's windows belong to the UI thread,
+// which is suspended and could not answer the messages an owned box sends its owner.
+constexpr UINT BOX_STYLE = MB_OK | MB_SETFOREGROUND | MB_TOPMOST;
 
 DWORD WINAPI showBoxOnFreshStack(LPVOID) {
-    MessageBoxW(nullptr, g_reportWide, L"Error!", BOX_STYLE | MB_SETFOREGROUND | MB_TOPMOST);
+    MessageBoxW(nullptr, g_reportWide, L"Error!", BOX_STYLE);
     return 0;
 }
 
 void showBox(std::uint32_t code) {
     if (code != CODE_STACK_OVERFLOW) {
-        MessageBoxW(ownWindowInForeground(), g_reportWide, L"Error!", BOX_STYLE);
+        MessageBoxW(nullptr, g_reportWide, L"Error!", BOX_STYLE);
         return;
     }
     // After a stack overflow this thread has only the guaranteed few kilobytes left, far too
-    // little for a message box: show it from a new thread with a full stack and wait for it. The
-    // box has no owner, since the owner's thread may be the one that is stuck here.
+    // little for a message box: show it from a new thread with a full stack and wait for it.
     HANDLE thread = CreateThread(nullptr, 0, showBoxOnFreshStack, nullptr, 0, nullptr);
     if (thread) {
         WaitForSingleObject(thread, INFINITE);
@@ -97,6 +116,7 @@ LONG WINAPI showCrashReport(EXCEPTION_POINTERS* pointers) {
         for (;;)
             Sleep(INFINITE);
     }
+    suspendOtherThreads();
     const FaultInfo fault = faultFromException(pointers);
     const std::size_t length = formatCrashReport(fault, g_report, sizeof(g_report));
     // The report is UTF-8 (the file name may not be ASCII); the NUL is converted too.

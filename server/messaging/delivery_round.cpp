@@ -69,6 +69,17 @@ QString reportTimeText(const QTime& time) {
     return time.toString(QStringLiteral("hh:mm:ss"));
 }
 
+bool sendReachesAnyone(const RecipientList& recipients, qint32 broadcastEnabled) {
+    if (recipients.isEmpty() || recipients.at(0).checkState == CHECK_UNCHECKED)
+        return false; // the root holds the OR of every check box below it
+    if (recipients.at(0).checkState == CHECK_CHECKED && broadcastEnabled == 1)
+        return true;
+    for (const RecipientRecord& r : recipients.records())
+        if (!r.isGroup && r.checkState == CHECK_CHECKED)
+            return true;
+    return false;
+}
+
 RoundClosure closeRound(RecipientList& recipients, const StatusWords& words) {
     RoundClosure closure;
     for (int i = 0; i < recipients.size(); ++i) {

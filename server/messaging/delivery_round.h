@@ -64,6 +64,10 @@ QString statusWords(quint8 deliveryStatus, const QString& reportTime, const Stat
 // Local time now as the report time of a record: "hh:mm:ss", 24-hour clock.
 QString reportTimeText(const QTime& time);
 
+// Whether a Send now reaches anyone: broadcast mode (root checked and broadcast on) or at least
+// one checked client. Caller holds recipientsLock.
+bool sendReachesAnyone(const RecipientList& recipients, qint32 broadcastEnabled);
+
 struct RoundClosure {
     QString statusList;     // one line per checked client: name, TAB, "= ", words, CR LF
     ChangedRecords changed; // records whose status image changed

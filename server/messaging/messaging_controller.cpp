@@ -4,6 +4,8 @@
 #include "messaging_texts.h"
 #include "protocol.h"
 
+#include <optional>
+
 namespace plinket {
 
 MessagingController::MessagingController(RecipientList& recipients, QMutex& recipientsLock, BroadcastSetting& broadcast,
@@ -56,17 +58,30 @@ void MessagingController::onSend(const QString& text) {
 
     // The id is taken now, after any question, so it reflects the moment of sending.
     const qint32 id = m_ids.next(m_hooks.now());
+    const BroadcastSnapshot broadcast = m_broadcast.snapshot();
     ChangedRecords changed;
+    std::optional<RoundClosure> openRound;
+    bool reachesAnyone = false;
     {
         QMutexLocker lock(&m_lock);
         if (SendWorker* previous = m_worker.data())
             previous->stop();
+        if (m_awaitingReports)
+            openRound = closeRound(m_recipients, StatusWords::inLanguage(m_language));
+        // The reset lists every record the closed round marked as well.
         changed = m_recipients.resetDeliveryState();
+        reachesAnyone = sendReachesAnyone(m_recipients, broadcast.enabled);
     }
     m_hooks.notify(changed);
+    if (openRound)
+        writeRoundEvent(m_job, openRound->statusList);
 
     m_job = SendJob{datagramWith(id), text, id};
-    auto* worker = new SendWorker(m_job, m_broadcast.snapshot(), m_recipients, m_lock, m_hooks.sendOptions);
+    auto* worker = new SendWorker(m_job, broadcast, m_recipients, m_lock, m_hooks.sendOptions);
+    // Connected before the deletion below, so the hook runs on the UI thread while the worker exists.
+    if (m_hooks.sendFinished)
+        QObject::connect(worker, &QThread::finished, worker,
+                         [finished = m_hooks.sendFinished, worker] { finished(*worker); });
     // Workers are never waited for; each is deleted on the UI thread once it has ended by itself.
     QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     m_worker = worker;
@@ -78,6 +93,13 @@ void MessagingController::onSend(const QString& text) {
     m_deliveryTimer.setSingleShot(false);
     m_deliveryTimer.start(m_waitingPeriodMs);
     m_awaitingReports = true;
+    if (!reachesAnyone && m_hooks.tellNothingSent)
+        m_hooks.tellNothingSent(messagingText(m_language, MessagingTextId::nothingSent));
+}
+
+void MessagingController::writeRoundEvent(const SendJob& job, const QString& statusList) {
+    if (!statusList.isEmpty())
+        m_hooks.writeEvent(QString::number(job.messageId), job.messageText, statusList);
 }
 
 void MessagingController::closeDeliveryRound() {
@@ -87,7 +109,7 @@ void MessagingController::closeDeliveryRound() {
         closure = closeRound(m_recipients, StatusWords::inLanguage(m_language));
     }
     m_hooks.notify(closure.changed);
-    m_hooks.writeEvent(QString::number(m_job.messageId), m_job.messageText, closure.statusList);
+    writeRoundEvent(m_job, closure.statusList);
 }
 
 void MessagingController::onDeliveryTimer() {

@@ -8,9 +8,12 @@
 // onSend: an empty text does nothing (a text of blanks is sent as it is). A text whose datagram a
 // client would drop (over 2048 bytes) is not sent and the administrator is told why; one that a
 // client would cut (over 2000 bytes) is sent only when the administrator says so. Otherwise:
-// the previous SendWorker is stopped and every record reset (one hold of recipientsLock), a new id
-// (never repeating within the run), the SendJob, a new SendWorker, the waiting period, and the
-// deliveryTimer (re)started.
+// the previous SendWorker is stopped, a round still open is closed with the statuses as they stand
+// (its event 101 is written, so no round goes unrecorded), and every record reset (one hold of
+// recipientsLock); a new id (never repeating within the run), the SendJob, a new SendWorker, the
+// waiting period, and the deliveryTimer (re)started. When the Send reaches nobody (no client
+// ticked, no broadcast) the round runs all the same, the administrator is told that nothing was
+// sent, and its end writes no event: a round with no checked client has nothing to record.
 //
 // The deliveryTimer repeats until the round is closed, so an expiry the window drops while a
 // secondary window is open is followed by another one a full period later, which closes the round.
@@ -41,10 +44,15 @@ public:
         std::function<bool(const QString& title, const QString& text)> confirmCut;
         // The datagram would be dropped by every client: it is not sent; say so (default: nothing).
         std::function<void(const QString& title, const QString& text)> warnNeverShown;
+        // The Send reached nobody: say so without stopping the administrator (default: nothing).
+        std::function<void(const QString& text)> tellNothingSent;
         // Event 101 of the round (default: reportEvent to the event log).
         std::function<void(const QString& id, const QString& text, const QString& statusList)> writeEvent;
         // The local wall-clock time the message id is made from (default: now).
         std::function<QDateTime()> now;
+        // The SendWorker of a Send has walked the list (called on the UI thread, before the worker
+        // is deleted): what it sent and which hosts gave no address (default: nothing).
+        std::function<void(const SendWorker& worker)> sendFinished;
         SendWorker::Options sendOptions;
     };
 
@@ -68,6 +76,9 @@ public:
     SendWorker* currentWorker() const { return m_worker.data(); }
 
 private:
+    // Event 101 of the round of `job`; none for a round without a checked client.
+    void writeRoundEvent(const SendJob& job, const QString& statusList);
+
     RecipientList& m_recipients;
     QMutex& m_lock;
     BroadcastSetting& m_broadcast;

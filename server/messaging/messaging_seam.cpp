@@ -49,6 +49,7 @@ std::unique_ptr<DeliveryController> createDeliveryController(ConsoleContext& con
     hooks.warnNeverShown = [](const QString& title, const QString& text) {
         showMessageBox(BoxIcon::Warning, title, text);
     };
+    hooks.tellNothingSent = [window](const QString& text) { window->showSendNote(text); };
     hooks.confirmCut = [window, language = context.languageCode](const QString& title, const QString& text) {
         QString shown = text;
         shown.replace(u"\r\n"_qs, u"\n"_qs);

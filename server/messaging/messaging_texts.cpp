@@ -24,6 +24,8 @@ constexpr Row TEXTS[] = {
      u"cut off.\r\nSend it anyway?"},
     {MessagingTextId::sendAnyway, u"Отправить", u"Send anyway"},
     {MessagingTextId::cancelSend, u"Отмена", u"Cancel"},
+    {MessagingTextId::nothingSent, u"Ничего не отправлено: не отмечен ни один получатель.",
+     u"Nothing was sent: no recipient is ticked."},
 };
 
 } // namespace

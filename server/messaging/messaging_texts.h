@@ -1,7 +1,8 @@
 #pragma once
 
 // Texts the messaging code adds to the interface: the warnings shown before a message that a
-// client would cut or drop is sent. Same shape as the language tables: Russian and English.
+// client would cut or drop is sent, and the note that a Send reached nobody. Same shape as the language tables: Russian
+// and English.
 
 #include <QString>
 #include <QStringView>
@@ -14,6 +15,7 @@ enum class MessagingTextId {
     oversizeCut,        // %1 = bytes; a question: send anyway?
     sendAnyway,         // the button that sends a message that will arrive cut
     cancelSend,         // the button that keeps it in the editor
+    nothingSent,        // shown at the Send button when a Send reached nobody
 };
 
 // The text in the given language ("EN" gives English, anything else Russian).

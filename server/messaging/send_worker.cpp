@@ -110,13 +110,15 @@ bool SendWorker::dispatch(const QByteArray& payload, const QList<int>& recordInd
         for (const int index : recordIndices)
             m_recipients.setMessageId(index, m_job.messageId);
     }
-    for (const auto& address : addresses) {
+    for (qsizetype i = 0; i < addresses.size(); ++i) {
         if (m_stop.load())
             return false;
-        if (!address)
+        if (!addresses[i]) {
             ++m_unresolved;
-        else if (sendDatagramFromFreshSocket(payload, *address, m_options.port))
+            m_unresolvedRecords.append(recordIndices[i]);
+        } else if (sendDatagramFromFreshSocket(payload, *addresses[i], m_options.port)) {
             ++m_sent;
+        }
     }
     return true;
 }

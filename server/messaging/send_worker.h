@@ -66,6 +66,9 @@ public:
     // Datagrams handed to the system, and recipients whose host gave no address.
     qint64 datagramsSent() const { return m_sent.load(); }
     qint64 unresolved() const { return m_unresolved.load(); }
+    // The records (by index) whose host gave no address, in the order the worker met them. Read it
+    // only once the thread has finished.
+    const QList<int>& unresolvedRecords() const { return m_unresolvedRecords; }
 
 protected:
     void run() override;
@@ -86,6 +89,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<qint64> m_sent{0};
     std::atomic<qint64> m_unresolved{0};
+    QList<int> m_unresolvedRecords;
 };
 
 } // namespace plinket

@@ -33,6 +33,25 @@ QByteArray trimSpaces(const QByteArray& line) {
     return line.mid(begin, end - begin);
 }
 
+// Group headers of the current format ("[+name]") and none that only the old format writes (a
+// header whose name starts with neither "+" nor "-"). Headers are found as the conversion finds
+// them: lines starting with "[" once blanks are trimmed.
+bool isGroupFormat(const QByteArray& text) {
+    bool opensGroups = false;
+    for (const QByteArray& rawLine : text.split('\n')) {
+        for (const QByteArray& line : rawLine.split('\r')) {
+            const QByteArray trimmed = trimSpaces(line);
+            if (!trimmed.startsWith('['))
+                continue;
+            if (trimmed.startsWith("[+"))
+                opensGroups = true;
+            else if (!trimmed.startsWith("[-"))
+                return false;
+        }
+    }
+    return opensGroups;
+}
+
 } // namespace
 
 bool ensureClientsFile(const QString& clientsPath) {
@@ -87,6 +106,13 @@ MigrationResult migrateClientsFile(const QString& clientsPath) {
         result.status = MigrationStatus::Current;
         return result;
     }
+    if (isGroupFormat(text)) {
+        const QByteArray mark = original.startsWith(UTF8_BOM) ? UTF8_BOM : QByteArray();
+        const bool added =
+            writeFileAtomically(clientsPath, mark + CLIENTS_VERSION_LINE + "\r\n" + text, &result.detail);
+        result.status = added ? MigrationStatus::MarkerAdded : MigrationStatus::MarkerFailed;
+        return result;
+    }
 
     // The backup must hold the complete old content before clients.ini is touched. An existing
     // backup may be the only copy of an earlier file, so it is kept unless it already is this copy.
@@ -117,29 +143,43 @@ QString migrationNotice(const MigrationResult& result, const QString& languageCo
     const bool english = languageCode == u"EN"_qs;
     QString text;
     switch (result.status) {
+    case MigrationStatus::MarkerAdded:
+        return english
+                   ? u"clients.ini had no first line \";Plinket Clients v2\", but its groups are already "
+                     u"written in the current format. It was not converted; only that line was added at the top."_qs
+                   : u"В файле clients.ini не было первой строки \";Plinket Clients v2\", но группы в нём уже "
+                     u"записаны в текущем формате. Файл не преобразован, в его начало добавлена только эта строка."_qs;
+    case MigrationStatus::MarkerFailed:
+        text = english ? u"clients.ini has no first line \";Plinket Clients v2\", but its groups are already "
+                         u"written in the current format. That line could not be added at the top."_qs
+                       : u"В файле clients.ini нет первой строки \";Plinket Clients v2\", но группы в нём уже "
+                         u"записаны в текущем формате. Добавить эту строку в начало файла не удалось."_qs;
+        break;
     case MigrationStatus::BackupExists:
-        text = english ? u"clients.ini is in the old format and was not converted, because the backup file %1 "
-                         u"already exists. Move that file away and restart the program to convert clients.ini."_qs
-                       : u"Файл clients.ini в старом формате не преобразован, потому что резервная копия %1 уже "
-                         u"существует. Переместите этот файл и перезапустите программу, чтобы преобразовать "
-                         u"clients.ini."_qs;
+        text = (english ? u"clients.ini is in the old format and was not converted, because the backup file %1 "
+                          u"already exists. Move that file away and restart the program to convert clients.ini."_qs
+                        : u"Файл clients.ini в старом формате не преобразован, потому что резервная копия %1 уже "
+                          u"существует. Переместите этот файл и перезапустите программу, чтобы преобразовать "
+                          u"clients.ini."_qs)
+                   .arg(result.backupPath);
         break;
     case MigrationStatus::BackupFailed:
-        text = english ? u"clients.ini is in the old format and was not converted, because the backup file %1 "
-                         u"could not be written."_qs
-                       : u"Файл clients.ini в старом формате не преобразован, потому что не удалось записать "
-                         u"резервную копию %1."_qs;
+        text = (english ? u"clients.ini is in the old format and was not converted, because the backup file %1 "
+                          u"could not be written."_qs
+                        : u"Файл clients.ini в старом формате не преобразован, потому что не удалось записать "
+                          u"резервную копию %1."_qs)
+                   .arg(result.backupPath);
         break;
     case MigrationStatus::WriteFailed:
-        text = english ? u"clients.ini is in the old format and was not converted, because the converted file "
-                         u"could not be written. Its old content is saved in %1."_qs
-                       : u"Файл clients.ini в старом формате не преобразован, потому что не удалось записать "
-                         u"преобразованный файл. Его прежнее содержимое сохранено в %1."_qs;
+        text = (english ? u"clients.ini is in the old format and was not converted, because the converted file "
+                          u"could not be written. Its old content is saved in %1."_qs
+                        : u"Файл clients.ini в старом формате не преобразован, потому что не удалось записать "
+                          u"преобразованный файл. Его прежнее содержимое сохранено в %1."_qs)
+                   .arg(result.backupPath);
         break;
     default:
         return {};
     }
-    text = text.arg(result.backupPath);
     if (!result.detail.isEmpty())
         text += u" ("_qs + result.detail + u")"_qs;
     text += english ? u"\r\nThe file was loaded as it is."_qs : u"\r\nФайл загружен как есть."_qs;

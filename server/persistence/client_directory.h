@@ -29,6 +29,8 @@ enum class MigrationStatus {
     BackupExists, // not converted: a different clients.ini.bak is in the way
     BackupFailed, // not converted: the backup could not be written completely
     WriteFailed,  // not converted: the converted file could not be written (the backup exists)
+    MarkerAdded,  // already in the group format, only the version line was missing: it was added
+    MarkerFailed, // already in the group format, but the missing version line could not be added
 };
 
 struct MigrationResult {
@@ -39,14 +41,20 @@ struct MigrationResult {
     // When true the administrator should be told (migrationNotice): the file is loaded as it is.
     bool needsNotice() const {
         return status == MigrationStatus::BackupExists || status == MigrationStatus::BackupFailed ||
-               status == MigrationStatus::WriteFailed;
+               status == MigrationStatus::WriteFailed || status == MigrationStatus::MarkerAdded ||
+               status == MigrationStatus::MarkerFailed;
     }
+    // A notice that reports a problem (not just the line that was added).
+    bool isProblem() const { return needsNotice() && status != MigrationStatus::MarkerAdded; }
 };
 
 // Converts an old-format clients.ini (flat "[name]" groups) to the current format. The conversion
 // goes ahead only once the complete old content is safely in clients.ini.bak; an existing backup
 // is never overwritten (one with exactly the current content counts as made). The converted file
 // replaces clients.ini in one step. Lines are carried over byte for byte.
+// A file without the version line that is already in the group format ("[+name]" headers and no
+// other kind than "[-name]") is not converted, which would nest every group once more: the version
+// line is put in front of it, with the byte-order mark kept as it was, and nothing else changes.
 MigrationResult migrateClientsFile(const QString& clientsPath);
 
 // The converted content for an old-format file's bytes (without any leading byte-order mark).

@@ -24,6 +24,15 @@ quint8 orOfCounts(const std::array<qint32, 8>& counts) {
 
 } // namespace
 
+bool notDeliveredInLastRound(const RecipientRecord& record) {
+    return !record.isGroup && (record.deliveryStatus == STATUS_NOT_DELIVERED ||
+                               (record.deliveryStatus == STATUS_WAITING && record.messageId != 0));
+}
+
+bool unconfirmedInLastRound(const RecipientRecord& record) {
+    return notDeliveredInLastRound(record) || (!record.isGroup && record.deliveryStatus == STATUS_DELIVERED);
+}
+
 RecipientList::RecipientList(std::vector<RecipientRecord> records) : m_records(std::move(records)) {
     const size_t n = m_records.size();
     m_children.assign(n, {});
@@ -129,6 +138,21 @@ ChangedRecords RecipientList::toggleCheck(int index) {
     if (index < 0 || index >= size())
         return {};
     return applyCheck(index, checkStateAfterClick(m_records[size_t(index)].checkState));
+}
+
+ChangedRecords RecipientList::checkOnly(const std::function<bool(const RecipientRecord&)>& wanted) {
+    ChangedRecords changed;
+    for (int i = 0; i < size(); ++i) {
+        if (m_records[size_t(i)].parentIndex < 0)
+            changed += applyCheck(i, CHECK_UNCHECKED);
+    }
+    for (int i = 0; i < size(); ++i) {
+        if (!m_records[size_t(i)].isGroup && wanted(m_records[size_t(i)]))
+            changed += applyCheck(i, CHECK_CHECKED);
+    }
+    std::sort(changed.begin(), changed.end());
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    return changed;
 }
 
 ChangedRecords RecipientList::resetDeliveryState() {

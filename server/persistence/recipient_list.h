@@ -20,6 +20,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <vector>
 
 namespace plinket {
@@ -55,6 +56,12 @@ enum class PropagationMode { Icons, Check };
 // Indices of records whose shown value (check state or status image) changed, in no set order.
 using ChangedRecords = QList<int>;
 
+// The clients the last round did not reach: "Not delivered", or still waiting although the round
+// sent to them (its id is on the record).
+bool notDeliveredInLastRound(const RecipientRecord& record);
+// Those and the clients that showed the message but did not confirm it ("Delivered").
+bool unconfirmedInLastRound(const RecipientRecord& record);
+
 class RecipientList {
 public:
     RecipientList() = default;
@@ -89,6 +96,9 @@ public:
     static quint8 checkStateAfterClick(quint8 state) {
         return state == CHECK_UNCHECKED ? CHECK_CHECKED : CHECK_UNCHECKED;
     }
+    // Ticks exactly the client records `wanted` selects and unticks every other record; the groups
+    // follow as if each box had been clicked (everything unticked, then each wanted client ticked).
+    ChangedRecords checkOnly(const std::function<bool(const RecipientRecord&)>& wanted);
 
     // Every record back to Waiting with messageId 0 (a new Send). Returns the records whose
     // status image changes.

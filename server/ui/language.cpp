@@ -43,6 +43,8 @@ constexpr std::array<TextPair, TEXT_ID_COUNT> TABLE{{
     {TextId::broadcastLabel, u"Использовать broadcast-вещание", u"Use broadcast messaging"},
     {TextId::saveTemplateLabel, u"Сохранить шаблон", u"Save template"},
     {TextId::errSaveTemplate, u"Не удалось сохранить шаблон!", u"Can't save template!"},
+    {TextId::tickNotDeliveredLabel, u"Отметить только недоставленные", u"Tick only the not delivered"},
+    {TextId::tickUnconfirmedLabel, u"Отметить только неподтверждённые", u"Tick only the unconfirmed"},
     {TextId::languageCode, u"RU", u"EN"},
 }};
 

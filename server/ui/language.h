@@ -38,6 +38,8 @@ enum class TextId {
     broadcastLabel,
     saveTemplateLabel,
     errSaveTemplate,
+    tickNotDeliveredLabel,
+    tickUnconfirmedLabel,
     languageCode,
 };
 inline constexpr int TEXT_ID_COUNT = int(TextId::languageCode) + 1;

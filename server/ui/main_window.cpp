@@ -22,6 +22,7 @@
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStyleFactory>
+#include <QToolTip>
 #include <QTreeView>
 
 namespace plinket {
@@ -67,18 +68,35 @@ private:
     std::unique_ptr<QStyle> m_lines;
 };
 
+// How long the note at the Send button stays up unless the pointer moves it away.
+constexpr int SEND_NOTE_SHOWN_MS = 10000;
+
 } // namespace
 
 MainWindowTexts MainWindowTexts::inLanguage(QStringView code) {
     auto t = [code](TextId id) { return textIn(code, id); };
     return MainWindowTexts{
-        t(TextId::errorTitle),      t(TextId::sendShortcutTip), t(TextId::templateSyntaxTip),
-        t(TextId::allClientsLabel), t(TextId::sendLabel),       t(TextId::settingsLabel),
-        t(TextId::changelogLabel),  t(TextId::aboutLabel),      t(TextId::donateLabel),
-        t(TextId::copyLabel),       t(TextId::cutLabel),        t(TextId::pasteLabel),
-        t(TextId::removeLabel),     t(TextId::unitSeconds),     t(TextId::unitMinutes),
-        t(TextId::unitHours),       t(TextId::broadcastLabel),  t(TextId::saveTemplateLabel),
+        t(TextId::errorTitle),
+        t(TextId::sendShortcutTip),
+        t(TextId::templateSyntaxTip),
+        t(TextId::allClientsLabel),
+        t(TextId::sendLabel),
+        t(TextId::settingsLabel),
+        t(TextId::changelogLabel),
+        t(TextId::aboutLabel),
+        t(TextId::donateLabel),
+        t(TextId::copyLabel),
+        t(TextId::cutLabel),
+        t(TextId::pasteLabel),
+        t(TextId::removeLabel),
+        t(TextId::unitSeconds),
+        t(TextId::unitMinutes),
+        t(TextId::unitHours),
+        t(TextId::broadcastLabel),
+        t(TextId::saveTemplateLabel),
         t(TextId::errSaveTemplate),
+        t(TextId::tickNotDeliveredLabel),
+        t(TextId::tickUnconfirmedLabel),
     };
 }
 
@@ -157,6 +175,20 @@ void MainWindow::buildControls(const ConsoleIcons& icons) {
     // Long names widen the column and bring up a horizontal scroll bar instead of being cut.
     m_tree->header()->setStretchLastSection(false);
     m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_recipientMenu = new QMenu(this);
+    m_recipientMenu->setObjectName(QStringLiteral("recipientMenu"));
+    m_tickNotDelivered = m_recipientMenu->addAction(m_texts.tickNotDeliveredLabel, this, [this] {
+        if (m_model)
+            m_model->checkOnly(notDeliveredInLastRound);
+    });
+    m_tickUnconfirmed = m_recipientMenu->addAction(m_texts.tickUnconfirmedLabel, this, [this] {
+        if (m_model)
+            m_model->checkOnly(unconfirmedInLastRound);
+    });
+    // The tree reports the position in its viewport.
+    connect(m_tree, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { showRecipientMenu(m_tree->viewport()->mapToGlobal(pos)); });
 
     m_paneSplitter = new ProportionalSplitter(Qt::Horizontal, this);
     m_paneSplitter->setObjectName(QStringLiteral("paneSplitter"));
@@ -254,11 +286,30 @@ void MainWindow::setRecipientModel(RecipientTreeModel* model) {
     m_model = model;
     m_tree->setModel(model);
     // A click on a check box makes its item the current one, as the space bar acts on that item.
-    if (model)
+    if (model) {
         connect(model, &RecipientTreeModel::recordToggled, m_tree,
                 [this](int record) { m_tree->setCurrentIndex(m_model->indexOfRecord(record)); });
+        connect(model, &QAbstractItemModel::dataChanged, this, [this] {
+            // One refresh per pass of the event loop, however many ranges a burst of reports changed.
+            if (QToolTip::isVisible() && !m_tooltipRefreshPending) {
+                m_tooltipRefreshPending = true;
+                QMetaObject::invokeMethod(this, &MainWindow::refreshTreeTooltip, Qt::QueuedConnection);
+            }
+        });
+    }
     if (model && model->rowCount() > 0)
         m_tree->expand(model->index(0, 0));
+}
+
+void MainWindow::refreshTreeTooltip() {
+    // A group's tooltip counts its clients by state: while one is up, it follows the reports.
+    m_tooltipRefreshPending = false;
+    QWidget* viewport = m_tree->viewport();
+    const QPoint local = viewport->mapFromGlobal(QCursor::pos());
+    if (!QToolTip::isVisible() || !viewport->rect().contains(local))
+        return;
+    QHelpEvent asked(QEvent::ToolTip, local, QCursor::pos());
+    QCoreApplication::sendEvent(viewport, &asked);
 }
 
 void MainWindow::setDeliveryController(DeliveryController* controller) {
@@ -281,7 +332,14 @@ void MainWindow::requestSend() {
 void MainWindow::onSendClicked() {
     if (m_secondary)
         return;
+    m_sendButton->setToolTip(m_texts.sendShortcutTip);
     m_controller->onSend(messageText());
+}
+
+void MainWindow::showSendNote(const QString& note) {
+    m_sendButton->setToolTip(note + u'\n' + m_texts.sendShortcutTip);
+    QToolTip::showText(m_sendButton->mapToGlobal(m_sendButton->rect().center()), note, m_sendButton, {},
+                       SEND_NOTE_SHOWN_MS);
 }
 
 void MainWindow::onDeliveryTimeout() {
@@ -343,6 +401,10 @@ bool MainWindow::filterSecondaryInput(QObject* watched, QEvent* event) {
     case QEvent::ShortcutOverride:
     case QEvent::Shortcut:
     case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
         break;
     default:
         return false;
@@ -427,6 +489,14 @@ bool MainWindow::handleRightButton(QObject*, QEvent* event) {
         break;
     }
     return true;
+}
+
+void MainWindow::showRecipientMenu(const QPoint& globalPos) {
+    if (!m_model)
+        return;
+    m_tickNotDelivered->setEnabled(m_model->anyRecord(notDeliveredInLastRound));
+    m_tickUnconfirmed->setEnabled(m_model->anyRecord(unconfirmedInLastRound));
+    m_recipientMenu->popup(globalPos);
 }
 
 // ---- templates ---------------------------------------------------------------------------------------

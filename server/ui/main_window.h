@@ -26,6 +26,7 @@
 
 #include <functional>
 
+class QAction;
 class QComboBox;
 class QListWidget;
 class QMenu;
@@ -61,6 +62,8 @@ struct MainWindowTexts {
     QString broadcastLabel;
     QString saveTemplateLabel;
     QString errSaveTemplate;
+    QString tickNotDeliveredLabel;
+    QString tickUnconfirmedLabel;
 
     // The texts of one language ("RU" or "EN") from the language tables.
     static MainWindowTexts inLanguage(QStringView code);
@@ -103,6 +106,10 @@ public:
     void setDeliveryController(DeliveryController* controller);
     QTimer& deliveryTimer() { return m_deliveryTimer; }
 
+    // Tells the administrator at the Send button what the last Send did: a tooltip shown at once,
+    // kept as the first line of the button's tooltip until the next Send.
+    void showSendNote(const QString& note);
+
     qint32 waitCount() const { return m_waitCount; }
     qint32 waitUnit() const { return m_waitUnit; }
     // The editor's text with CR LF line breaks.
@@ -114,10 +121,14 @@ public:
     QWidget* showChangelogWindow();
     QWidget* showAboutWindow();
 
-    // The three pop-up menus, for the right-click handling and for tests.
+    // The pop-up menus, for the right-click handling and for tests.
     QMenu* editorMenu() const { return m_editorMenu; }
     QMenu* templateMenu() const { return m_templateMenu; }
     QMenu* mainMenu() const { return m_mainMenu; }
+    // Right-click in the recipient tree: tick only the clients the last round did not reach, or did
+    // not reach and those that did not confirm, to send to them again. An item is enabled only when
+    // some client qualifies.
+    QMenu* recipientMenu() const { return m_recipientMenu; }
 
     // The "Save template" action and "Remove" of the template menu.
     void saveTemplateFromEditor();
@@ -142,12 +153,14 @@ private:
     void requestSend();
     void onSendClicked();
     void onDeliveryTimeout();
+    void refreshTreeTooltip();
     QWidget* openSecondary(QWidget* window);
     bool filterSecondaryInput(QObject* watched, QEvent* event);
     bool handleRightButton(QObject* watched, QEvent* event);
     void watchRightButton(QWidget* part);
     PointerArea areaAt(const QPoint& globalPos) const;
     void selectTemplateAt(const QPoint& globalPos);
+    void showRecipientMenu(const QPoint& globalPos);
 
     MainWindowTexts m_texts;
     TemplateCatalog& m_templates;
@@ -170,6 +183,9 @@ private:
     QMenu* m_editorMenu = nullptr;
     QMenu* m_templateMenu = nullptr;
     QMenu* m_mainMenu = nullptr;
+    QMenu* m_recipientMenu = nullptr;
+    QAction* m_tickNotDelivered = nullptr;
+    QAction* m_tickUnconfirmed = nullptr;
 
     RecipientTreeModel* m_model = nullptr;
     IdleDeliveryController m_idleController;
@@ -183,6 +199,8 @@ private:
     PointerArea m_rightPressArea = PointerArea::Elsewhere;
     // Set while the program selects a template, so the selection does not load its body.
     bool m_selectingSilently = false;
+    // A refresh of the recipient tree's tooltip on screen is queued.
+    bool m_tooltipRefreshPending = false;
 };
 
 // What a normal close stores in the settings from the window: the frame's position, the client

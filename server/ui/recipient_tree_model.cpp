@@ -1,8 +1,11 @@
 #include "recipient_tree_model.h"
 
+#include "language.h"
+
 #include <QMetaObject>
 
 #include <algorithm>
+#include <array>
 
 namespace plinket {
 
@@ -25,6 +28,10 @@ RecipientTreeModel::RecipientTreeModel(RecipientList& records, QMutex& lock, QSt
                                        QList<QIcon> statusImages, QObject* parent)
     : QAbstractItemModel(parent), m_records(records), m_lock(lock), m_rootLabel(std::move(rootLabel)),
       m_statusImages(std::move(statusImages)) {
+    const QString& code = text(TextId::languageCode);
+    m_countLines = (code == LANGUAGE_EN ? u"Waiting: %1"_qs : u"Ожидают ответа: %1"_qs) + u"\n"_qs +
+                   textIn(code, TextId::statusDelivered) + u": %2\n"_qs + textIn(code, TextId::statusConfirmed) +
+                   u": %3\n"_qs + textIn(code, TextId::statusNotDelivered) + u": %4"_qs;
     reload();
 }
 
@@ -95,12 +102,9 @@ QVariant RecipientTreeModel::data(const QModelIndex& index, int role) const {
     // are written by other threads, so only those are read under the lock.
     switch (role) {
     case Qt::DisplayRole:
+        return record == 0 ? m_rootLabel : m_records.at(record).name;
     case Qt::ToolTipRole:
-        if (record == 0)
-            return m_rootLabel;
-        if (role == Qt::ToolTipRole && !m_records.at(record).isGroup)
-            return m_records.at(record).host;
-        return m_records.at(record).name;
+        return m_records.at(record).isGroup ? groupTooltip(record) : m_records.at(record).host;
     case Qt::CheckStateRole: {
         QMutexLocker locker(&m_lock);
         return toQtState(m_records.at(record).checkState);
@@ -116,6 +120,34 @@ QVariant RecipientTreeModel::data(const QModelIndex& index, int role) const {
     default:
         return {};
     }
+}
+
+QString RecipientTreeModel::groupTooltip(int record) const {
+    std::array<int, 4> counts{}; // waiting, delivered, confirmed, not delivered
+    {
+        QMutexLocker locker(&m_lock);
+        for (int i = record + 1; i < m_records.subtreeEnd(record); ++i) {
+            const RecipientRecord& r = m_records.at(i);
+            if (r.isGroup)
+                continue;
+            switch (r.deliveryStatus) {
+            case STATUS_WAITING:
+                counts[0] += r.messageId != 0; // unticked clients were not sent to: nobody waits for them
+                break;
+            case STATUS_DELIVERED:
+                ++counts[1];
+                break;
+            case STATUS_CONFIRMED:
+                ++counts[2];
+                break;
+            case STATUS_NOT_DELIVERED:
+                ++counts[3];
+                break;
+            }
+        }
+    }
+    return (record == 0 ? m_rootLabel : m_records.at(record).name) + u'\n' +
+           m_countLines.arg(counts[0]).arg(counts[1]).arg(counts[2]).arg(counts[3]);
 }
 
 bool RecipientTreeModel::setData(const QModelIndex& index, const QVariant&, int role) {
@@ -137,6 +169,20 @@ bool RecipientTreeModel::setData(const QModelIndex& index, const QVariant&, int 
     emitChanged(changed);
     emit recordToggled(record);
     return true;
+}
+
+void RecipientTreeModel::checkOnly(const std::function<bool(const RecipientRecord&)>& wanted) {
+    ChangedRecords changed;
+    {
+        QMutexLocker locker(&m_lock);
+        changed = m_records.checkOnly(wanted);
+    }
+    emitChanged(changed);
+}
+
+bool RecipientTreeModel::anyRecord(const std::function<bool(const RecipientRecord&)>& wanted) const {
+    QMutexLocker locker(&m_lock);
+    return std::any_of(m_records.records().begin(), m_records.records().end(), wanted);
 }
 
 Qt::ItemFlags RecipientTreeModel::flags(const QModelIndex& index) const {

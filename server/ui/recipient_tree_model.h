@@ -12,6 +12,12 @@
 // in a set of atomic flags and, when no refresh is pending yet, posts one queued refresh to the UI
 // thread, which emits dataChanged for all marked records at once. A burst of reports therefore
 // costs one repaint per pass of the event loop, not one per report.
+//
+// A group's image shows which states occur below it, not how often, so a group turns green as soon
+// as one client confirms. Its tooltip therefore counts its clients (at every depth) by state:
+// waiting (sent to, no report yet), delivered, confirmed, not delivered, in the interface language
+// in effect when the model is built. The counts are taken when the tooltip is asked for, by one walk
+// over the group's own records, so reports cost nothing extra.
 
 #include "recipient_list.h"
 
@@ -21,6 +27,7 @@
 #include <QMutex>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace plinket {
@@ -40,6 +47,12 @@ public:
 
     QModelIndex indexOfRecord(int record) const;
     int recordOf(const QModelIndex& index) const;
+
+    // Ticks exactly the clients `wanted` selects and unticks every other record (the groups follow),
+    // under recipientsLock; the tree shows every box that changed. UI thread.
+    void checkOnly(const std::function<bool(const RecipientRecord&)>& wanted);
+    // Whether some record is selected by `wanted`, read under recipientsLock.
+    bool anyRecord(const std::function<bool(const RecipientRecord&)>& wanted) const;
 
     // Thread-safe and non-blocking; call after releasing recipientsLock.
     void notifyRecordsChanged(const ChangedRecords& records);
@@ -69,8 +82,11 @@ private:
 
     RecipientList& m_records;
     QMutex& m_lock;
+    QString groupTooltip(int record) const;
+
     QString m_rootLabel;
     QList<QIcon> m_statusImages;
+    QString m_countLines;  // %1 waiting, %2 delivered, %3 confirmed, %4 not delivered
     QList<int> m_topLevel; // records without a parent (normally the root only)
     int m_size = 0;        // records the model shows, fixed between reloads
 

@@ -51,7 +51,6 @@ SecondaryWindow::SecondaryWindow(QWidget* owner, const QString& title, QSize cli
         flags |= Qt::WindowStaysOnTopHint;
     setWindowFlags(flags);
     setWindowTitle(title);
-    setWindowModality(Qt::ApplicationModal);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(clientSize);
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 // The three small windows opened from the main menu: Settings, Changelog and About. Each is created
-// anew when its menu item is chosen and deleted when it is closed. They are application-modal, so
-// while one is open the main window takes no input; the main window drops its own timer events and
-// turns its close request into closing the secondary window (MainWindow does that).
+// anew when its menu item is chosen and deleted when it is closed. While one is open the main window
+// takes no input, drops its own timer events and turns its close request into closing the secondary
+// window (MainWindow does all of that). They are deliberately not modal in the toolkit's sense: a
+// window blocked by a modal one never hears of a close request from the window manager, so closing
+// the main window would do nothing at all.
 
 #include "broadcast_setting.h"
 
@@ -31,7 +33,7 @@ class SecondaryWindow : public QWidget {
 public:
     SecondaryWindow(QWidget* owner, const QString& title, QSize clientSize, bool alwaysOnTop);
 
-    // Shows the window modally and returns at once; the window deletes itself when closed.
+    // Shows the window and returns at once; the window deletes itself when closed.
     void open();
 };
 

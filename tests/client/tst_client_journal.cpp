@@ -39,8 +39,7 @@ QList<JournalRecord> waitForClientEvents(JournalCapture& journal, int count) {
 }
 
 QByteArrayList eventFields(const JournalRecord& r) {
-    return {r.value("PLINKET_EVENT_ID"), r.value("PLINKET_STRING1"), r.value("PLINKET_STRING2"),
-            r.value("PLINKET_STRING3")};
+    return QByteArrayList{r.value("PLINKET_EVENT_ID")} + test::insertionStrings(r);
 }
 
 } // namespace
@@ -119,8 +118,9 @@ private slots:
                  (QByteArrayList{"101", "ADMIN-PC", "420195130", "Printer on floor 2 is out of paper"}));
         QCOMPARE(eventFields(events[1]),
                  (QByteArrayList{"102", "ADMIN-PC", "420195130", "Printer on floor 2 is out of paper"}));
-        QCOMPARE(QString::fromUtf8(events[1].value("MESSAGE")),
-                 u"Sender: ADMIN-PC\nMessage ID: 420195130\nStatus: Confirmed\nText:\nPrinter on floor 2 is out of paper"_qs);
+        QCOMPARE(
+            QString::fromUtf8(events[1].value("MESSAGE")),
+            u"Sender: ADMIN-PC\nMessage ID: 420195130\nStatus: Confirmed\nText:\nPrinter on floor 2 is out of paper"_qs);
     }
 };
 

@@ -1,7 +1,7 @@
-// The real plinket_client started as a child process.
+// plinket_client started as a child process (its test build, which records its message boxes in a file).
 #include "client_system.h"
 #include "client_test_support.h"
-#include "message_box.h"
+#include "recorded_boxes.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -12,6 +12,7 @@
 
 using namespace plinket;
 using plinket::test::FakeConsole;
+using plinket::test::readMessageBoxFile;
 
 class TestClientProcess final : public QObject {
     Q_OBJECT

@@ -1,6 +1,7 @@
 #include "event_texts.h"
 #include "test_files.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 
@@ -47,7 +48,7 @@ private slots:
             QVERIFY(!seen.contains(id));
             seen.insert(id);
         }
-        QCOMPARE(seen.size(), 6);
+        QCOMPARE(seen.size(), 7);
     }
 
     void windowsMessageFile() {
@@ -58,11 +59,36 @@ private slots:
         const QString server = plinket::windowsMessageFile(EventSource::Server);
         QCOMPARE(server.count(u"MessageId="_qs), 1);
         QVERIFY(server.contains(u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3\r\n.\r\n"_qs));
+        // plinket_send's own source carries the console's event 101 under its own journal message id.
+        QCOMPARE(plinket::windowsMessageFile(EventSource::Send), server);
+        QCOMPARE(eventSourceName(EventSource::Send), u"Plinket Send"_qs);
     }
 
-    void catalogFileMatchesTable() {
-        // resources/plinket.catalog is installed with the programs; it must say what the table says.
-        QCOMPARE(QString::fromUtf8(test::readFileBytes(QStringLiteral(PLINKET_CATALOG_FILE))), journalCatalog());
+    void catalogReferencesAreFillable() {
+        // journalctl -x fills in @NAME@ only where NAME is capital letters and "_"; anything else shows raw.
+        int references = 0;
+        const QString catalogs = journalCatalog(EventSource::Client) + journalCatalog(EventSource::Server) +
+                                 journalCatalog(EventSource::Send);
+        for (const QRegularExpressionMatch& m : QRegularExpression(u"@([^@\\s]*)@"_qs).globalMatch(catalogs)) {
+            QVERIFY2(QRegularExpression(u"^[A-Z_]+$"_qs).match(m.captured(1)).hasMatch(), qPrintable(m.captured(0)));
+            ++references;
+        }
+        QCOMPARE(references, 30); // 15 insertion strings across the seven texts, in both languages
+    }
+
+    void catalogFilesMatchTable_data() {
+        QTest::addColumn<int>("source");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("client") << int(EventSource::Client) << u"plinket-client.catalog"_qs;
+        QTest::newRow("server") << int(EventSource::Server) << u"plinket-server.catalog"_qs;
+        QTest::newRow("send") << int(EventSource::Send) << u"plinket-send.catalog"_qs;
+    }
+    void catalogFilesMatchTable() {
+        // The catalogs in resources/ are installed with the programs; they must say what the table says.
+        QFETCH(int, source);
+        QFETCH(QString, file);
+        QCOMPARE(QString::fromUtf8(test::readFileBytes(QStringLiteral(PLINKET_RESOURCES_DIR "/") + file)),
+                 journalCatalog(EventSource(source)));
     }
 };
 

@@ -1,9 +1,9 @@
-// Runs the real plinket_server in a temporary working folder whose start-up checks fail, with its
-// message boxes written to a file instead of shown. Every such run must end by itself with exit
-// code 0 and leave config.ini exactly as it was (or absent).
+// Runs the console's test build (plinket_server's own code, its message boxes written to a file
+// instead of shown) in a temporary working folder whose start-up checks fail. Every such run must end by itself with
+// exit code 0 and leave config.ini exactly as it was (or absent).
 
 #include "language.h"
-#include "message_box.h"
+#include "recorded_boxes.h"
 #include "startup_checks.h"
 #include "test_files.h"
 
@@ -17,6 +17,7 @@
 using namespace plinket;
 using plinket::test::BOM;
 using plinket::test::readFileBytes;
+using plinket::test::readMessageBoxFile;
 using plinket::test::writeFileBytes;
 
 using Boxes = QList<ShownMessageBox>;

@@ -1,7 +1,7 @@
-// Real faults in a child process (plinket_crash_victim) with the real box program: the box it
+// Real faults in a child process (plinket_crash_victim) with the box program's test build: the box it
 // records, the exit code and config.ini after the crash.
 
-#include "message_box.h"
+#include "recorded_boxes.h"
 #include "test_files.h"
 
 #include <QProcess>
@@ -12,6 +12,7 @@
 #include <csignal>
 
 using namespace plinket;
+using plinket::test::readMessageBoxFile;
 
 namespace {
 

@@ -338,9 +338,7 @@ private:
                     event = r;
         }
         QVERIFY2(!event.isEmpty(), "no event 101 from the console");
-        QCOMPARE(QString::fromUtf8(event.value("PLINKET_STRING1")), id);
-        QCOMPARE(QString::fromUtf8(event.value("PLINKET_STRING2")), text);
-        QCOMPARE(QString::fromUtf8(event.value("PLINKET_STRING3")), expected);
+        QCOMPARE(test::insertionStrings(event), (QByteArrayList{id.toUtf8(), text.toUtf8(), expected.toUtf8()}));
         QVERIFY(QString::fromUtf8(event.value("MESSAGE")).startsWith(u"Message ID: "_qs + id));
     }
 

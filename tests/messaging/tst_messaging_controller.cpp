@@ -25,6 +25,7 @@ struct Console {
     QList<Event> events;
     QStringList warnings;
     QStringList questions;
+    QStringList notes;
     bool answer = true;
     std::unique_ptr<MessagingController> controller;
 
@@ -41,6 +42,7 @@ struct Console {
             questions.append(text);
             return answer;
         };
+        hooks.tellNothingSent = [this](const QString& text) { notes.append(text); };
         hooks.sendOptions.port = receiver.port();
         controller = std::make_unique<MessagingController>(list, lock, broadcast, timer, language, u"ADMIN-PC"_qs,
                                                            std::move(hooks));
@@ -91,13 +93,18 @@ private slots:
     }
 
     // Every Send restarts the timer with the current period; an unknown unit keeps the last one; a Send in
-    // the same second gets the next id.
+    // the same second gets the next id. A round still open is closed first, its statuses as they stand,
+    // so every Send is recorded.
     void secondSendRestartsTheRound() {
         Console c;
         check(c.list, u"ACC-1"_qs);
         c.controller->onSend(u"first"_qs);
         const qint32 first = c.controller->lastJob().messageId;
         c.settle();
+        {
+            QMutexLocker lock(&c.lock);
+            c.list.recordReport(2, STATUS_CONFIRMED, u"14:05:09"_qs);
+        }
         c.waitCount = 2;
         c.waitUnit = 1;
         c.controller->onSend(u"second"_qs);
@@ -109,9 +116,27 @@ private slots:
         QCOMPARE(c.controller->lastJob().messageText, u"third"_qs);
         c.settle();
         c.controller->onDeliveryTimer();
-        QCOMPARE(c.events.size(), 1); // only the last Send is recorded
-        QCOMPARE(c.events.first().id, QString::number(first + 2));
-        QCOMPARE(c.events.first().text, u"third"_qs);
+        QCOMPARE(c.events.size(), 3);
+        QCOMPARE(c.events[0].id, QString::number(first));
+        QCOMPARE(c.events[0].text, u"first"_qs);
+        QCOMPARE(c.events[0].statusList, u"ACC-1\t= Confirmed in 14:05:09\r\n"_qs);
+        QCOMPARE(c.events[1].text, u"second"_qs);
+        QCOMPARE(c.events[1].statusList, u"ACC-1\t= Not delivered\r\n"_qs);
+        QCOMPARE(c.events[2].id, QString::number(first + 2));
+        QCOMPARE(c.events[2].text, u"third"_qs);
+    }
+
+    // A Send with nobody ticked runs its round as usual, is told at once, and its end records nothing.
+    void sendToNobody() {
+        Console c;
+        c.controller->onSend(u"Lunch"_qs);
+        QCOMPARE(c.notes, QStringList{u"Nothing was sent: no recipient is ticked."_qs});
+        QVERIFY(c.timer.isActive());
+        c.controller->onDeliveryTimer();
+        QVERIFY(c.events.isEmpty());
+        check(c.list, u"STORE"_qs);
+        c.controller->onSend(u"Lunch"_qs);
+        QCOMPARE(c.notes.size(), 1);
     }
 
     // The end of the waiting period: silent clients become "Not delivered", event 101 carries the id, the

@@ -300,9 +300,8 @@ private slots:
             << BOM + "  pc = 1  \r\t[G] \n\tx\xFF=y\r\r"
             << BOM + ";Plinket Clients v2\r\n\r\n  pc = 1\r\n  \t[G]\r\n"
                      "  \tx\xFF=y\r\n";
-        QTest::newRow("version line differing in case") << BOM + ";plinket clients v2\r\n[+A]\r\n[-A]"
-                                                        << BOM + ";Plinket Clients v2\r\n\r\n  ;plinket clients v2\r\n"
-                                                                 "[++A]\r\n[-+A]\r\n\r\n[+-A]\r\n[--A]";
+        QTest::newRow("a flat header among group headers")
+            << QByteArray("[+A]\r\n[B]") << BOM + ";Plinket Clients v2\r\n\r\n[++A]\r\n[-+A]\r\n\r\n[+B]\r\n[-B]";
     }
     void migration() {
         QFETCH(QByteArray, old);
@@ -317,6 +316,33 @@ private slots:
         QCOMPARE(readFileBytes(file + u".bak"_qs), old);
         QCOMPARE(migrateClientsFile(file).status, MigrationStatus::Current); // once per file
         QCOMPARE(readFileBytes(file), converted);
+    }
+
+    // Already in the group format, only the version line missing: the line is added, nothing else
+    // changes, the administrator is told once.
+    void groupFormatGetsOnlyTheVersionLine_data() {
+        QTest::addColumn<QByteArray>("mark");
+        QTest::addColumn<QByteArray>("text");
+        const QByteArray groups = "[+Accounting]\r\n  PC = 1.2.3.4\r\n [+Payroll] \r\n[-Payroll]\r\n[-Accounting]";
+        QTest::newRow("with byte-order mark") << BOM << groups;
+        QTest::newRow("without") << QByteArray() << groups;
+        QTest::newRow("version line differing in case") << BOM << ";plinket clients v2\r\n" + groups;
+    }
+    void groupFormatGetsOnlyTheVersionLine() {
+        QFETCH(QByteArray, mark);
+        QFETCH(QByteArray, text);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"clients.ini"_qs);
+        QVERIFY(writeFileBytes(file, mark + text));
+        const MigrationResult result = migrateClientsFile(file);
+        QCOMPARE(result.status, MigrationStatus::MarkerAdded);
+        QVERIFY(result.needsNotice() && !result.isProblem());
+        QVERIFY(migrationNotice(result, u"EN"_qs).contains(u"only that line was added"_qs));
+        QCOMPARE(readFileBytes(file), mark + ";Plinket Clients v2\r\n" + text);
+        QVERIFY(!QFile::exists(file + u".bak"_qs));
+        QCOMPARE(migrateClientsFile(file).status, MigrationStatus::Current);
+        QCOMPARE(shape(loadRecipients(file)),
+                 (QStringList{u"Accounting:0:1"_qs, u"PC:1:2/1.2.3.4"_qs, u"Payroll:1:2"_qs}));
     }
 
     void migrationNeverLosesTheOldFile() {

@@ -14,6 +14,12 @@ namespace {
 constexpr char SOCKET_PATH[] = "/run/systemd/journal/socket";
 }
 
+QByteArrayList insertionStrings(const JournalRecord& record) {
+    // Spelled out here rather than taken from the programs' table, so a renamed field fails the tests.
+    return {record.value("PLINKET_STRING_ONE"), record.value("PLINKET_STRING_TWO"),
+            record.value("PLINKET_STRING_THREE")};
+}
+
 JournalCapture::~JournalCapture() {
     if (m_fd >= 0) {
         ::close(m_fd);

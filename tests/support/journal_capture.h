@@ -12,6 +12,9 @@ namespace plinket::test {
 
 using JournalRecord = QMap<QByteArray, QByteArray>;
 
+// The three insertion strings of an event record, in order (empty where a field is missing).
+QByteArrayList insertionStrings(const JournalRecord& record);
+
 class JournalCapture {
 public:
     JournalCapture() = default;

@@ -1,7 +1,10 @@
+#include "language.h"
 #include "proportional_splitter.h"
 #include "window_fixture.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -9,6 +12,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QSplitterHandle>
+#include <QToolTip>
 #include <QTreeView>
 
 using namespace plinket;
@@ -176,6 +180,41 @@ private slots:
         QCOMPARE(f.controller.closings, 1);
     }
 
+    // A Send that reached nobody is told at the Send button, until the next Send.
+    void sendNote() {
+        WindowFixture f;
+        QVERIFY(f.showAndWait());
+        auto* send = f.child<QPushButton>("sendButton");
+        const QString note = u"Nothing was sent: no recipient is ticked."_qs;
+        f.window->showSendNote(note);
+        QTRY_COMPARE(QToolTip::text(), note);
+        QCOMPARE(send->toolTip(), note + u"\nKeyboard shortcut: Ctrl+Enter"_qs);
+        QTest::mouseClick(send, Qt::LeftButton);
+        QCOMPARE(send->toolTip(), u"Keyboard shortcut: Ctrl+Enter"_qs);
+    }
+
+    // A group's tooltip counts its clients at every depth by state; the one on screen follows the
+    // reports. Waiting counts clients sent to (carrying the id) without a report.
+    void groupTooltipCountsClients() {
+        (void)applyLanguage(u"EN"_qs); // the language the tree's words are taken in
+        WindowFixture f({}, u"EN",
+                        test::BOM + ";Plinket Clients v2\r\n[+Shop]\r\nA=1.1.1.1\r\nB=1.1.1.2\r\n"
+                                    "[+Back]\r\nC=1.1.1.3\r\nD=1.1.1.4\r\n[-Back]\r\n[-Shop]\r\n");
+        QVERIFY(f.showAndWait());
+        for (int record : {2, 3, 5}) // A, B, C sent to; D was not ticked
+            f.recipients.setMessageId(record, 7);
+        f.recipients.recordReport(2, STATUS_DELIVERED, u"10:00:00"_qs);
+        f.recipients.recordReport(5, STATUS_NOT_DELIVERED, u"10:00:00"_qs);
+        auto* tree = f.child<QTreeView>("recipientTree");
+        const QPoint at = tree->visualRect(f.model->indexOfRecord(1)).center();
+        QCursor::setPos(tree->viewport()->mapToGlobal(at));
+        QHelpEvent hover(QEvent::ToolTip, at, tree->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(tree->viewport(), &hover);
+        QTRY_COMPARE(QToolTip::text(), u"Shop\nWaiting: 1\nDelivered: 1\nConfirmed: 0\nNot delivered: 1"_qs);
+        f.model->notifyRecordsChanged(f.recipients.recordReport(3, STATUS_CONFIRMED, u"10:00:01"_qs));
+        QTRY_COMPARE(QToolTip::text(), u"Shop\nWaiting: 0\nDelivered: 1\nConfirmed: 1\nNot delivered: 1"_qs);
+    }
+
     void timeoutControls() {
         WindowFixture f;
         auto* spin = f.child<QSpinBox>("timeoutSpin");
@@ -226,6 +265,7 @@ private slots:
                                            u"Cut|Copy|Paste"_qs,
                                            u"Remove"_qs,
                                            u"Settings|Changelog|About"_qs,
+                                           u"Tick only the not delivered|Tick only the unconfirmed"_qs,
                                            u"sec|min|hrs"_qs};
         QTest::newRow("RU") << u"RU"_qs
                             << QStringList{u"Послать сообщение"_qs,
@@ -235,6 +275,7 @@ private slots:
                                            u"Вырезать|Копировать|Вставить"_qs,
                                            u"Удалить"_qs,
                                            u"Настройки|История изменений|О программе"_qs,
+                                           u"Отметить только недоставленные|Отметить только неподтверждённые"_qs,
                                            u"сек|мин|час"_qs};
     }
     void captions() {
@@ -258,6 +299,7 @@ private slots:
                                 actions(f.window->editorMenu()),
                                 actions(f.window->templateMenu()),
                                 actions(f.window->mainMenu()),
+                                actions(f.window->recipientMenu()),
                                 units.join(u'|')};
         QCOMPARE(shown, expected);
         QCOMPARE(f.window->windowTitle(), u"Plinket Server v1.40"_qs);
@@ -283,6 +325,59 @@ private slots:
         QTest::keyClick(tree, Qt::Key_Space);
         QCOMPARE(root.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
         QCOMPARE(f.recipients.at(2).checkState, CHECK_CHECKED);
+    }
+
+    // After a round with mixed results the tree's menu ticks only the clients to reach again; the
+    // groups follow. Records: 0 root, 1 Shop, 2 CONF, 3 DELIV, 4 NOTDEL, 5 Back, 6 SILENT, 7 OTHER.
+    void tickOnlyTheMissed_data() {
+        QTest::addColumn<int>("item");
+        QTest::addColumn<QString>("ticks"); // check state per record, as the tree shows it
+        QTest::newRow("not delivered") << 0 << u"33112222"_qs;
+        QTest::newRow("unconfirmed") << 1 << u"33122222"_qs;
+    }
+    void tickOnlyTheMissed() {
+        QFETCH(int, item);
+        QFETCH(QString, ticks);
+        WindowFixture f({}, u"EN",
+                        "\xEF\xBB\xBF;Plinket Clients v2\r\n[+Shop]\r\n  CONF = 10.0.0.1\r\n  DELIV = 10.0.0.2\r\n"
+                        "  NOTDEL = 10.0.0.3\r\n  [+Back]\r\n    SILENT = 10.0.0.4\r\n  [-Back]\r\n[-Shop]\r\n"
+                        "  OTHER = 10.0.0.5\r\n");
+        QVERIFY(f.showAndWait());
+        auto* tree = f.child<QTreeView>("recipientTree");
+        tree->expandAll();
+        QMenu* menu = f.window->recipientMenu();
+        const auto openMenu = [&] {
+            const QPoint at = tree->visualRect(f.model->indexOfRecord(7)).center();
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(tree->viewport(), &event);
+            return QTest::qWaitForWindowExposed(menu);
+        };
+        // Before any round nothing qualifies.
+        QVERIFY(openMenu());
+        QVERIFY(!menu->actions()[item]->isEnabled());
+        menu->close();
+        {
+            // The round sent to the four shop clients (OTHER was ticked and got "Not delivered" with
+            // them): CONF confirmed, DELIV delivered, NOTDEL and OTHER not delivered, SILENT not yet heard of.
+            QMutexLocker lock(&f.lock);
+            for (const int i : {2, 3, 4, 6})
+                f.recipients.setMessageId(i, 7);
+            f.recipients.recordReport(2, STATUS_CONFIRMED, u"14:05:09"_qs);
+            f.recipients.recordReport(3, STATUS_DELIVERED, u"14:05:02"_qs);
+            f.recipients.propagateToAncestors(4, STATUS_NOT_DELIVERED, PropagationMode::Icons);
+            f.recipients.propagateToAncestors(7, STATUS_NOT_DELIVERED, PropagationMode::Icons);
+            f.recipients.applyCheck(2, CHECK_CHECKED);
+        }
+        QVERIFY(openMenu());
+        QAction* action = menu->actions()[item];
+        QVERIFY(action->isEnabled());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+        QString shown;
+        for (int i = 0; i < 8; ++i) {
+            const auto state = f.model->indexOfRecord(i).data(Qt::CheckStateRole).value<Qt::CheckState>();
+            shown += state == Qt::Checked ? u'2' : state == Qt::PartiallyChecked ? u'3' : u'1';
+        }
+        QCOMPARE(shown, ticks);
     }
 };
 

@@ -1,7 +1,10 @@
 #include "ipv4_address_edit.h"
+#include "layout_rules.h"
 #include "secondary_windows.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
@@ -89,27 +92,59 @@ private slots:
         QTest::mouseClick(box, Qt::LeftButton);
         QCOMPARE(setting.snapshot().enabled, 1);
         QVERIFY(field->isEnabled());
-
-        // Typing into the third number rewrites the whole address in canonical form.
-        QLineEdit* third = field->field(2);
-        third->setFocus();
-        third->selectAll();
-        QTest::keyClicks(third, u"007"_qs);
-        QCOMPARE(third->text(), u"007"_qs);
-        QCOMPARE(setting.snapshot().address, u"10.1.7.0"_qs);
-        // Three digits moved on to the next number; a dot moves on as well.
-        QVERIFY(field->field(3)->hasFocus());
-        QTest::keyClicks(field->field(3), u"255"_qs);
-        QCOMPARE(setting.snapshot().address, u"10.1.7.255"_qs);
-        // Numbers above 255 are refused by the entry.
-        field->field(0)->setFocus();
-        field->field(0)->selectAll();
-        QTest::keyClicks(field->field(0), u"999"_qs);
-        QVERIFY(setting.snapshot().address.split(u'.').first().toInt() <= 255);
-
         QTest::mouseClick(box, Qt::LeftButton);
         QCOMPARE(setting.snapshot().enabled, 0);
         QVERIFY(!field->isEnabled());
+    }
+
+    // Keys typed through the whole entry, each to whichever number has the focus: "\b" is Backspace,
+    // "^" is Ctrl+V with `clipboard`. Blank numbers at the start when `stored` is null.
+    void addressTakesWhatIsTyped_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("clickInto");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<QString>("expected");
+        const QString typed = u"192.168.1.255"_qs;
+        QTest::newRow("blank") << QString() << 0 << typed << QString() << typed;
+        QTest::newRow("0.0.0.0") << u"0.0.0.0"_qs << 0 << typed << QString() << typed;
+        QTest::newRow("stored address") << u"10.20.30.40"_qs << 0 << typed << QString() << typed;
+        QTest::newRow("Ctrl+A first") << u"10.20.30.40"_qs << 0 << u"\x01"_qs + typed << QString() << typed;
+        QTest::newRow("full numbers, zeros")
+            << u"1.2.3.4"_qs << 0 << u"255.007.001.010"_qs << QString() << u"255.7.1.10"_qs;
+        QTest::newRow("one number changed") << u"10.20.30.40"_qs << 2 << u"7"_qs << QString() << u"10.20.7.40"_qs;
+        QTest::newRow("Backspace crosses back")
+            << u"0.0.0.0"_qs << 0 << u"192.168.1.25\b\b\b\b7.9"_qs << QString() << u"192.168.7.9"_qs;
+        QTest::newRow("above 255 refused") << u"0.0.0.0"_qs << 0 << u"300.1"_qs << QString() << u"30.1.0.0"_qs;
+        QTest::newRow("paste") << u"10.20.30.40"_qs << 1 << u"^"_qs << u" 192.168.1.255\n"_qs << typed;
+        QTest::newRow("paste of no address") << u"10.20.30.40"_qs << 1 << u"^"_qs << u"1.2.3"_qs << u"10.20.30.40"_qs;
+    }
+    void addressTakesWhatIsTyped() {
+        QFETCH(QString, stored);
+        QFETCH(int, clickInto);
+        QFETCH(QString, keys);
+        QFETCH(QString, clipboard);
+        BroadcastSetting setting(BroadcastSnapshot{1, stored});
+        SettingsWindow window(nullptr, u"Settings"_qs, u"Use broadcast messaging"_qs, setting);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto* field = child<Ipv4AddressEdit>(&window, "broadcastAddressField");
+        for (int i = 0; stored.isNull() && i < 4; ++i)
+            field->field(i)->clear();
+        QGuiApplication::clipboard()->setText(clipboard);
+        QTest::mouseClick(field->field(clickInto), Qt::LeftButton);
+        for (const QChar c : keys) {
+            QWidget* focus = QApplication::focusWidget();
+            QVERIFY(focus && focus->parent() == field);
+            if (c == u'\b')
+                QTest::keyClick(focus, Qt::Key_Backspace);
+            else if (c == u'^' || c == u'\x01')
+                QTest::keyClick(focus, c == u'^' ? Qt::Key_V : Qt::Key_A, Qt::ControlModifier);
+            else
+                QTest::keyClick(focus, c.toLatin1());
+        }
+        QTEST(setting.snapshot().address, "expected");
+        QTEST(formatDottedQuad(field->address()), "expected");
     }
 
     void changelog() {

@@ -1,4 +1,4 @@
-#include "message_box.h"
+#include "recorded_boxes.h"
 #include "window_fixture.h"
 
 #include <QListWidget>
@@ -8,6 +8,7 @@
 
 using namespace plinket;
 using plinket::test::BOM;
+using plinket::test::MessageBoxLog;
 using plinket::test::readFileBytes;
 using plinket::test::WindowFixture;
 

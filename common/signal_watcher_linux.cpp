@@ -1,4 +1,4 @@
-#include "session_end.h"
+#include "signal_watcher.h"
 
 #include <QSocketNotifier>
 
@@ -6,6 +6,7 @@
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace plinket {
 
@@ -13,7 +14,7 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1}; // [0] written by the handler, [1] read by the notifier
 QSocketNotifier* g_notifier = nullptr;
-constexpr int WATCHED_SIGNALS[] = {SIGTERM, SIGHUP};
+std::vector<int> g_watched;
 
 void onSignal(int) {
     const int savedErrno = errno;
@@ -23,33 +24,40 @@ void onSignal(int) {
     errno = savedErrno;
 }
 
+int posixSignal(StopSignal s) {
+    return s == StopSignal::Interrupt ? SIGINT : s == StopSignal::Terminate ? SIGTERM : SIGHUP;
+}
+
 } // namespace
 
-SessionEndWatcher::SessionEndWatcher(QObject* parent) : QObject(parent) {
+SignalWatcher::SignalWatcher(std::initializer_list<StopSignal> watched, QObject* parent) : QObject(parent) {
     Q_ASSERT(!g_notifier);
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_signalPipe) != 0) {
         g_signalPipe[0] = g_signalPipe[1] = -1;
-        return; // the signals keep their default action: the process still ends, without the event
+        return; // the signals keep their default action: the process still ends, only less gracefully
     }
     g_notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, this);
-    connect(g_notifier, &QSocketNotifier::activated, this, &SessionEndWatcher::drain);
+    connect(g_notifier, &QSocketNotifier::activated, this, &SignalWatcher::drain);
 
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int sig : WATCHED_SIGNALS)
-        ::sigaction(sig, &action, nullptr);
+    for (const StopSignal s : watched) {
+        g_watched.push_back(posixSignal(s));
+        ::sigaction(g_watched.back(), &action, nullptr);
+    }
 }
 
-SessionEndWatcher::~SessionEndWatcher() {
+SignalWatcher::~SignalWatcher() {
     if (g_signalPipe[0] < 0)
         return;
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    for (const int sig : WATCHED_SIGNALS)
+    for (const int sig : g_watched)
         ::sigaction(sig, &action, nullptr);
+    g_watched.clear();
     delete g_notifier;
     g_notifier = nullptr;
     ::close(g_signalPipe[0]);
@@ -57,11 +65,11 @@ SessionEndWatcher::~SessionEndWatcher() {
     g_signalPipe[0] = g_signalPipe[1] = -1;
 }
 
-void SessionEndWatcher::drain() {
+void SignalWatcher::drain() {
     char buffer[64];
     while (::read(g_signalPipe[1], buffer, sizeof buffer) > 0) {
     }
-    emit sessionEnding();
+    emit arrived();
 }
 
 } // namespace plinket

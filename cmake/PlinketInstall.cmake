@@ -1,0 +1,38 @@
+# Where an installation puts things, and the helper that installs one program with its man page.
+# Each installed file belongs to a component, and each component becomes one Debian package
+# (cmake/PlinketPackaging.cmake): "client" -> plinket-client, "server" -> plinket-server.
+include(GNUInstallDirs)
+
+# Builds everything an installation (and so a package) takes, and nothing else: scripts/package.
+add_custom_target(plinket_installed)
+
+# Desktop sessions read autostart entries from /etc/xdg/autostart (XDG_CONFIG_DIRS), never from
+# /usr/etc or /usr/local/etc; other prefixes (/opt/...) keep their own configuration folder.
+if(CMAKE_INSTALL_PREFIX MATCHES "^/usr(/local)?/?$")
+    set(PLINKET_AUTOSTART_DIR /etc/xdg/autostart)
+else()
+    set(PLINKET_AUTOSTART_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart)
+endif()
+
+# Installs a program into the component's package, with its man page resources/man/<program>.1
+# (compressed, as Debian wants it).
+#   plinket_install_program(plinket_server server)
+function(plinket_install_program target component)
+    install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
+    add_dependencies(plinket_installed ${target})
+    if(WIN32)
+        return()
+    endif()
+    set(page ${PROJECT_SOURCE_DIR}/resources/man/${target}.1)
+    set(dir ${PROJECT_BINARY_DIR}/man)
+    add_custom_command(
+        OUTPUT ${dir}/${target}.1.gz
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+        COMMAND ${CMAKE_COMMAND} -E copy ${page} ${dir}/${target}.1
+        COMMAND gzip -9nf ${dir}/${target}.1
+        DEPENDS ${page}
+        VERBATIM)
+    add_custom_target(${target}_man ALL DEPENDS ${dir}/${target}.1.gz)
+    add_dependencies(plinket_installed ${target}_man)
+    install(FILES ${dir}/${target}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+endfunction()
