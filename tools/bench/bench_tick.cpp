@@ -5,14 +5,14 @@
 //
 //   QT_QPA_PLATFORM=offscreen plinket_bench_tick [clients ...]      default: 10000 100000 1500000
 //
-// Two shapes per size: "grouped" (rooms of 50 clients, four rooms to a department) and "flat"
-// (every client directly under the root, all of them rows of the expanded root). Each tick is
-// repeated (tick, untick, ...) and the median is printed: the recipient list's own work alone
-// ("list"), then the whole click as the view hands it to the model (check states, the model's change
-// notifications and the view's handling of them), and what follows (events, repaint).
+// Both shapes of generated_clients.h (grouped, flat) per size. Each tick is repeated (tick, untick,
+// ...) and the median is printed: the recipient list's own work alone ("list"), then the whole click
+// as the view hands it to the model (check states, the model's change notifications and the view's
+// handling of them), and what follows (events, repaint).
 
 #include "client_directory.h"
 #include "console_icons.h"
+#include "generated_clients.h"
 #include "language.h"
 #include "main_window.h"
 #include "recipient_tree_model.h"
@@ -33,29 +33,6 @@
 using namespace plinket;
 
 namespace {
-
-QByteArray generateClients(int entries, bool grouped) {
-    QByteArray out = "\xEF\xBB\xBF;Plinket Clients v2\r\n\r\n";
-    if (!grouped)
-        out += "[+Staff]\r\n[-Staff]\r\n"; // clients after a closing header belong to the root
-    int written = 0;
-    for (int group = 0; written < entries; ++group) {
-        if (grouped) {
-            if (group % 4 == 0)
-                out += "[+Department " + QByteArray::number(group / 4) + "]\r\n";
-            out += "[+Room " + QByteArray::number(group) + "]\r\n";
-        }
-        for (int i = 0; i < 50 && written < entries; ++i, ++written)
-            out += "  PC-" + QByteArray::number(written) + " = 10." + QByteArray::number((written >> 16) & 255) + '.' +
-                   QByteArray::number((written >> 8) & 255) + '.' + QByteArray::number(written & 255) + "\r\n";
-        if (grouped) {
-            out += "[-Room " + QByteArray::number(group) + "]\r\n";
-            if (group % 4 == 3 || written >= entries)
-                out += "[-Department " + QByteArray::number(group / 4) + "]\r\n";
-        }
-    }
-    return out;
-}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -78,7 +55,7 @@ int main(int argc, char** argv) {
         for (const int n : sizes) {
             QTemporaryDir work;
             const QString path = work.filePath(u"clients.ini"_qs);
-            const QByteArray ini = generateClients(n, grouped);
+            const QByteArray ini = generatedClientsIni(n, grouped);
             QFile file(path);
             if (!file.open(QIODevice::WriteOnly) || file.write(ini) != ini.size())
                 qFatal("cannot write clients.ini");
