@@ -1,7 +1,8 @@
 // clients.ini at start-up: any bytes as the file, through the console's own steps (the check, the
 // conversion of an old-format file, the load), then check clicks and reports on the list.
 //   The check passes and changes nothing; a conversion leaves the old bytes in clients.ini.bak and a
-//   file that is current afterwards; otherwise the file is untouched.
+//   file that is current afterwards; a file already in the group format gets only its version line;
+//   otherwise the file is untouched.
 //   The list is a tree in display order; after every click and every report each group holds the
 //   OR of its children, and the changes reported are exactly the records whose value changed.
 
@@ -83,6 +84,11 @@ PLINKET_FUZZ_TARGET(client_directory) {
     if (migration.status == MigrationStatus::Converted) {
         check(fileBytes(backup) == bytes, "the backup does not hold the old file");
         check(migrateClientsFile(path).status == MigrationStatus::Current, "a converted file is not current");
+    } else if (migration.status == MigrationStatus::MarkerAdded) {
+        const QByteArray text = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
+        check(fileBytes(path).endsWith(text), "adding the version line changed the rest of the file");
+        check(migrateClientsFile(path).status == MigrationStatus::Current,
+              "a file with its version line added is not current");
     } else {
         check(migration.status == MigrationStatus::Current, "a writable folder did not take the conversion");
         check(fileBytes(path) == bytes, "a current file was changed");
