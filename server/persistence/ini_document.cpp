@@ -66,7 +66,9 @@ bool parseLine(const char* begin, const char* end, IniEntry* entry) {
 QString entryText(const QByteArray& bytes) {
     if (!bytes.startsWith("\xEF\xBB\xBF"))
         return QString::fromUtf8(bytes);
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    // Stateless: a sequence cut at the end becomes U+FFFD, as with fromUtf8, instead of vanishing.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
     return decoder.decode(bytes);
 }
 
@@ -360,6 +362,15 @@ bool IniDocument::removeGroup(const QString& name) {
     shift(m_keyPos);
     m_modified = true;
     return true;
+}
+
+int IniDocument::groupOrdinal() const {
+    if (m_hasPending || m_currentGroup < 0)
+        return -1;
+    int ordinal = 0;
+    for (int i = 0; i < m_currentGroup; ++i)
+        ordinal += m_entries[i].kind == IniEntry::Kind::GroupHeader ? 1 : 0;
+    return ordinal;
 }
 
 void IniDocument::beginGroups() {

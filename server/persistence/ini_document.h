@@ -64,6 +64,9 @@ public:
     // Empty name: the area before the first header. Otherwise the first matching header; when none
     // matches the name is pending: reads give their defaults until a write appends the group.
     bool selectGroup(const QString& name);
+    // The current group's place among the file's groups (0 for the first); -1 for the leading area or
+    // a pending group.
+    int groupOrdinal() const;
     QString readString(const QString& key, const QString& defaultValue) const;
     qint32 readInteger(const QString& key, qint32 defaultValue) const;
     void writeString(const QString& key, const QString& value);

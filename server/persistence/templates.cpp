@@ -113,8 +113,15 @@ TemplateSaveResult saveTemplate(const QString& templatesPath, TemplateCatalog& c
     if (!doc.open(templatesPath, true))
         return result;
     int index = -1;
-    if (doc.selectGroup(header))
-        index = catalog.indexOfHeader(header);
+    if (doc.selectGroup(header)) {
+        // The record of that group: the one at the group's place while the list mirrors the file (headers
+        // that are not valid UTF-8 read as the same text, so the first record of that text may be another
+        // group's), otherwise the first record of that header.
+        const int ordinal = doc.groupOrdinal();
+        const bool mirrored =
+            ordinal < catalog.size() && iniNamesEqual(catalog.at(ordinal).header.toUtf8(), header.toUtf8());
+        index = mirrored ? ordinal : catalog.indexOfHeader(header);
+    }
     // The body goes into key "1"; in a group that holds several keys (written by hand), into the
     // last one, since that is the one read back as the body.
     const QString value = QString(normalised).replace(u"\r\n"_qs, u"|"_qs);
