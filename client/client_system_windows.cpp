@@ -14,7 +14,9 @@ std::optional<HostNames> localHostNames() {
     HMODULE ws2 = LoadLibraryW(L"Ws2_32.dll");
     if (!ws2)
         return std::nullopt;
-    const auto getNameInfo = reinterpret_cast<GetNameInfoWFn>(GetProcAddress(ws2, "GetNameInfoW"));
+    // Through void (*)(), the one function type that converts to any other without a warning.
+    const auto getNameInfo =
+        reinterpret_cast<GetNameInfoWFn>(reinterpret_cast<void (*)()>(GetProcAddress(ws2, "GetNameInfoW")));
     FreeLibrary(ws2);
     if (!getNameInfo)
         return std::nullopt;

@@ -5,6 +5,7 @@
 #include "udp_send.h"
 
 #include <QDateTime>
+#include <QNetworkProxy>
 #include <QUdpSocket>
 
 #include <chrono>
@@ -23,6 +24,8 @@ void writeJournalEvent(int eventId, const QString& s1, const QString& s2, const 
 } // namespace
 
 bool bindMessageSocket(QUdpSocket& socket, quint16 port) {
+    // Messages come straight from the console on the office network, never through a proxy.
+    socket.setProxy(QNetworkProxy::NoProxy);
     if (!socket.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress))
         return false;
     socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, RECEIVE_SOCKET_BUFFER);
@@ -40,7 +43,9 @@ void Receiver::start() {
     scheduleRead();
 }
 
-void Receiver::scheduleRead() { QMetaObject::invokeMethod(this, &Receiver::readNext, Qt::QueuedConnection); }
+void Receiver::scheduleRead() {
+    QMetaObject::invokeMethod(this, &Receiver::readNext, Qt::QueuedConnection);
+}
 
 void Receiver::readNext() {
     // While a pop-up is open the socket stays unread; Qt then stops watching it, so the client sleeps

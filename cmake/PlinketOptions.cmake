@@ -2,6 +2,7 @@
 # every target of ours links it instead of setting directory-wide flags.
 option(PLINKET_WERROR "Treat compiler warnings as errors" ON)
 set(PLINKET_SANITIZE "" CACHE STRING "Comma-separated sanitizers, e.g. address,undefined")
+option(PLINKET_FUZZ "Build the libFuzzer programs of tests/fuzz (clang)" OFF)
 
 set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
 
@@ -13,14 +14,19 @@ target_compile_definitions(plinket_options INTERFACE
     QT_NO_URL_CAST_FROM_STRING
     QT_USE_QSTRINGBUILDER
     PLINKET_VERSION="${PROJECT_VERSION}")
+if(WIN32)
+    # The wide-character Windows API whatever the compiler (MSVC or MinGW).
+    target_compile_definitions(plinket_options INTERFACE UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
+endif()
 if(MSVC)
     target_compile_options(plinket_options INTERFACE /W4 /utf-8 $<$<BOOL:${PLINKET_WERROR}>:/WX>)
-    target_compile_definitions(plinket_options INTERFACE UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
 else()
     target_compile_options(plinket_options INTERFACE -Wall -Wextra $<$<BOOL:${PLINKET_WERROR}>:-Werror>)
 endif()
 if(PLINKET_SANITIZE)
-    target_compile_options(plinket_options INTERFACE -fsanitize=${PLINKET_SANITIZE} -fno-omit-frame-pointer)
+    # Every finding ends the program (a test fails, libFuzzer saves the input), none is only printed.
+    target_compile_options(plinket_options INTERFACE
+        -fsanitize=${PLINKET_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(plinket_options INTERFACE -fsanitize=${PLINKET_SANITIZE})
 endif()
 

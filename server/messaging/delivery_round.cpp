@@ -28,10 +28,11 @@ qint32 waitingPeriodMs(qint32 waitCount, qint32 waitUnit, qint32 previousMs) {
 }
 
 qint32 MessageIdSource::peek(const QDateTime& localNow) const {
-    const qint32 id = makeMessageId(localNow);
+    qint32 id = makeMessageId(localNow);
     if (m_last && id <= *m_last && *m_last < std::numeric_limits<qint32>::max())
-        return *m_last + 1;
-    return id;
+        id = *m_last + 1;
+    // 0 marks a record that no send reached, and a report with id 0 matches nothing.
+    return id == 0 ? 1 : id;
 }
 
 qint32 MessageIdSource::next(const QDateTime& localNow) {

@@ -27,7 +27,7 @@ qint32 waitingPeriodMs(qint32 waitCount, qint32 waitUnit, qint32 previousMs);
 // Message ids never repeat within a run: the id is the time-based id of makeMessageId, except when that
 // is not above the last one handed out (a second Send in the same second, or the clock set back), when it
 // is the last one plus one. A client answers a repeated id with "2" without showing the message, so a
-// repeat would silently swallow the second message.
+// repeat would silently swallow the second message. Never 0, the id of records no send reached.
 class MessageIdSource {
 public:
     qint32 next(const QDateTime& localNow);

@@ -7,6 +7,7 @@
 
 #include <QDeadlineTimer>
 #include <QNetworkDatagram>
+#include <QNetworkProxy>
 #include <QTime>
 #include <QUdpSocket>
 
@@ -37,6 +38,9 @@ void ReportListener::run() {
     prepareThreadForCrashReports();
 
     QUdpSocket socket;
+    // Reports come straight from the clients on the office network: a configured or system proxy
+    // (which a socket asks for by default) is never used.
+    socket.setProxy(QNetworkProxy::NoProxy);
     // Not shared: a second console on this computer must find the port busy, not split the reports.
     if (!socket.bind(m_options.bindAddress, m_options.port, QAbstractSocket::DontShareAddress)) {
         m_state = State::PortBusy;

@@ -6,8 +6,10 @@ namespace plinket {
 
 namespace {
 
+// Id 0 is what a missing or non-numeric ID field reads as, and the messageId of every record the
+// current send has not reached: such a report would otherwise paint unsent recipients "Delivered".
 bool accepts(const RecipientRecord& r, const ReportDatagram& report) {
-    return !r.isGroup && r.messageId == report.id && r.deliveryStatus != STATUS_CONFIRMED;
+    return report.id != 0 && !r.isGroup && r.messageId == report.id && r.deliveryStatus != STATUS_CONFIRMED;
 }
 
 } // namespace

@@ -3,7 +3,8 @@
 // Finds the record a report belongs to. A record matches when its host equals the report's sender
 // address, HOST or FQDN (exact, case-sensitive; hosts are stored upper-cased and clients send
 // upper-cased names) and its messageId equals the report's id. Confirmed records are passed over;
-// the first other match, in list order, is the one the report updates.
+// the first other match, in list order, is the one the report updates. A report with id 0 (a missing
+// or non-numeric ID field) matches nothing, so only records the current send stamped can change.
 //
 // The walk over every record costs 10,000 comparisons per report in a large office. The host texts
 // never change after loading, so the matcher builds, once, a map from host text to the indices of the

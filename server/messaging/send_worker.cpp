@@ -6,10 +6,12 @@
 #include <QHash>
 #include <QHostInfo>
 #include <QThreadPool>
-#include <QWaitCondition>
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace plinket {
@@ -17,10 +19,12 @@ namespace plinket {
 namespace {
 
 // Reports of one send's resolver threads, collected for the worker. Shared with the resolver tasks,
-// which may outlive a stopped worker's loop.
+// which may outlive a stopped worker's loop. Standard primitives rather than QMutex and QWaitCondition:
+// the wait releases and retakes the mutex inside the C++ library, where ThreadSanitizer sees it (inside
+// Qt's uninstrumented library it does not, and reports the hand-off as a race).
 struct Resolutions {
-    QMutex mutex;
-    QWaitCondition arrived;
+    std::mutex mutex;
+    std::condition_variable arrived;
     std::deque<std::pair<QString, std::optional<QHostAddress>>> done;
 };
 
@@ -156,9 +160,9 @@ void SendWorker::sendPerRecipient(const QByteArray& payload) {
         resolvers.start([resolutions, resolve, name = t.host] {
             prepareThreadForCrashReports();
             std::optional<QHostAddress> address = resolve(name);
-            QMutexLocker lock(&resolutions->mutex);
+            std::lock_guard lock(resolutions->mutex);
             resolutions->done.emplace_back(name, std::move(address));
-            resolutions->arrived.wakeAll();
+            resolutions->arrived.notify_all();
         });
     }
 
@@ -177,9 +181,9 @@ void SendWorker::sendPerRecipient(const QByteArray& payload) {
     const auto collect = [&](int waitMs) {
         std::deque<std::pair<QString, std::optional<QHostAddress>>> done;
         {
-            QMutexLocker lock(&resolutions->mutex);
+            std::unique_lock lock(resolutions->mutex);
             if (resolutions->done.empty() && waitMs > 0)
-                resolutions->arrived.wait(&resolutions->mutex, QDeadlineTimer(waitMs));
+                resolutions->arrived.wait_for(lock, std::chrono::milliseconds(waitMs));
             done.swap(resolutions->done);
         }
         for (auto& [name, address] : done) {

@@ -1,6 +1,7 @@
 #include "atomic_file.h"
 
-#include <QFile>
+#include "regular_file.h"
+
 #include <QSaveFile>
 
 namespace plinket {
@@ -29,11 +30,7 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
 }
 
 bool readWholeFile(const QString& path, QByteArray* bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    *bytes = file.readAll();
-    return file.error() == QFileDevice::NoError;
+    return readRegularFile(path, bytes) == FileReadStatus::Read;
 }
 
 } // namespace plinket

@@ -12,7 +12,7 @@ namespace plinket {
 // system's reason.
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
-// The whole content of a file, or nothing when it cannot be read.
+// The whole content of a regular file, or nothing when it cannot be read (see readRegularFile).
 bool readWholeFile(const QString& path, QByteArray* bytes);
 
 } // namespace plinket

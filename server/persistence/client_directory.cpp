@@ -2,8 +2,8 @@
 
 #include "atomic_file.h"
 #include "ini_document.h"
+#include "regular_file.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 namespace plinket {
@@ -55,10 +55,15 @@ bool isGroupFormat(const QByteArray& text) {
 } // namespace
 
 bool ensureClientsFile(const QString& clientsPath) {
-    QFile file(clientsPath);
-    if (file.open(QIODevice::ReadOnly))
+    switch (readRegularFile(clientsPath, nullptr)) {
+    case FileReadStatus::Read:
         return true;
-    return writeFileAtomically(clientsPath, UTF8_BOM + CLIENTS_VERSION_LINE + "\r\n");
+    case FileReadStatus::Missing:
+        return writeFileAtomically(clientsPath, UTF8_BOM + CLIENTS_VERSION_LINE + "\r\n");
+    case FileReadStatus::Unreadable:
+        break;
+    }
+    return false; // the administrator's directory is never replaced by an empty one
 }
 
 QByteArray convertOldClientsFile(const QByteArray& oldBytes) {

@@ -16,9 +16,10 @@ namespace plinket {
 
 inline constexpr char CLIENTS_VERSION_LINE[] = ";Plinket Clients v2";
 
-// Makes sure clients.ini exists: a file that can be read is left alone; otherwise it is created
-// (an unreadable one replaced) with the mark and the version line. False when neither works: the
-// console then shows errClientsFile and ends.
+// Makes sure clients.ini exists: a file that can be read is left alone; a missing one is created
+// with the mark and the version line. False when it cannot be created, or when it exists but cannot
+// be read (permissions, not a regular file, too large), which leaves it untouched: the console then
+// shows errClientsFile and ends.
 bool ensureClientsFile(const QString& clientsPath);
 
 enum class MigrationStatus {

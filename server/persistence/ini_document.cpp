@@ -3,6 +3,7 @@
 #include "atomic_file.h"
 
 #include <QFile>
+#include <QStringDecoder>
 
 #include <limits>
 
@@ -57,6 +58,25 @@ bool parseLine(const char* begin, const char* end, IniEntry* entry) {
     while (value != end && isBlank(*value))
         ++value;
     entry->value = QByteArray(value, end - value);
+    return true;
+}
+
+// Entry bytes as text. QString::fromUtf8 drops a leading byte-order mark; inside a file it is a
+// character of a name or value like any other and must come back as it was saved.
+QString entryText(const QByteArray& bytes) {
+    if (!bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes);
+    // Stateless: a sequence cut at the end becomes U+FFFD, as with fromUtf8, instead of vanishing.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
+    return decoder.decode(bytes);
+}
+
+bool isAscii(const QByteArray& bytes) {
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
     return true;
 }
 
@@ -147,17 +167,15 @@ void IniDocument::clear() {
 
 bool IniDocument::open(const QString& path, bool groupSeparator) {
     close();
-    QFile file(path);
-    bool readOnly = false;
-    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        readOnly = true;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    QByteArray bytes;
+    m_openStatus = readRegularFile(path, &bytes);
+    if (m_openStatus != FileReadStatus::Read)
         return false;
-    file.close();
+    // Known to be a regular file now, so this open cannot block. It fails when the file may not be
+    // written (permissions, or another program holds it without sharing).
+    QFile probe(path);
+    const bool readOnly = !probe.open(QIODevice::ReadWrite | QIODevice::ExistingOnly);
+    probe.close();
 
     m_entries = parse(bytes);
     m_path = path;
@@ -170,6 +188,7 @@ bool IniDocument::open(const QString& path, bool groupSeparator) {
 
 bool IniDocument::create(const QString& path) {
     close();
+    m_openStatus = FileReadStatus::Read;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
@@ -191,10 +210,15 @@ bool IniDocument::close() {
 QByteArray IniDocument::serialize() const {
     QByteArray out;
     qsizetype size = 5;
-    for (const IniEntry& e : m_entries)
+    bool ascii = true;
+    for (const IniEntry& e : m_entries) {
         size += e.name.size() + e.value.size() + 8;
+        ascii = ascii && isAscii(e.name) && isAscii(e.value);
+    }
     out.reserve(size);
-    if (m_writeBom)
+    // Without the mark the file is read back byte by byte as ISO-8859-1, so a document read from an
+    // empty file keeps its mark-less form only while it holds plain ASCII.
+    if (m_writeBom || !ascii)
         out.append("\xEF\xBB\xBF\r\n");
     bool firstHeader = true;
     for (const IniEntry& e : m_entries) {
@@ -259,7 +283,7 @@ bool IniDocument::selectGroup(const QString& name) {
 
 QString IniDocument::readString(const QString& key, const QString& defaultValue) const {
     const int i = findKey(key.toUtf8());
-    return i < 0 ? defaultValue : QString::fromUtf8(trimBlanksAndTabs(m_entries[i].value));
+    return i < 0 ? defaultValue : entryText(trimBlanksAndTabs(m_entries[i].value));
 }
 
 qint32 IniDocument::readInteger(const QString& key, qint32 defaultValue) const {
@@ -289,6 +313,21 @@ void IniDocument::writeString(const QString& key, const QString& value) {
             ++m_keyPos;
     }
     m_modified = true;
+}
+
+bool IniDocument::writeLastKey(const QString& value) {
+    if (m_hasPending)
+        return false;
+    int last = -1;
+    for (int i = m_currentGroup + 1; i < m_entries.size() && m_entries[i].kind != IniEntry::Kind::GroupHeader; ++i) {
+        if (m_entries[i].kind == IniEntry::Kind::KeyValue)
+            last = i;
+    }
+    if (last < 0)
+        return false;
+    m_entries[last].value = value.toUtf8();
+    m_modified = true;
+    return true;
 }
 
 void IniDocument::writeInteger(const QString& key, qint32 value) {
@@ -325,6 +364,15 @@ bool IniDocument::removeGroup(const QString& name) {
     return true;
 }
 
+int IniDocument::groupOrdinal() const {
+    if (m_hasPending || m_currentGroup < 0)
+        return -1;
+    int ordinal = 0;
+    for (int i = 0; i < m_currentGroup; ++i)
+        ordinal += m_entries[i].kind == IniEntry::Kind::GroupHeader ? 1 : 0;
+    return ordinal;
+}
+
 void IniDocument::beginGroups() {
     m_groupPos = -1;
     m_hasPending = false;
@@ -348,7 +396,7 @@ bool IniDocument::nextGroup() {
 QString IniDocument::groupName() const {
     if (m_groupPos < 0 || m_groupPos >= m_entries.size())
         return {};
-    return QString::fromUtf8(m_entries[m_groupPos].name);
+    return entryText(m_entries[m_groupPos].name);
 }
 
 void IniDocument::beginKeys() {
@@ -373,13 +421,13 @@ bool IniDocument::nextKey() {
 QString IniDocument::keyName() const {
     if (m_keyPos < 0 || m_keyPos >= m_entries.size())
         return {};
-    return QString::fromUtf8(m_entries[m_keyPos].name);
+    return entryText(m_entries[m_keyPos].name);
 }
 
 QString IniDocument::keyValue() const {
     if (m_keyPos < 0 || m_keyPos >= m_entries.size())
         return {};
-    return QString::fromUtf8(trimBlanksAndTabs(m_entries[m_keyPos].value));
+    return entryText(trimBlanksAndTabs(m_entries[m_keyPos].value));
 }
 
 } // namespace plinket

@@ -10,13 +10,16 @@
 //            is ISO-8859-1; lines end at any run of CR and LF; leading blanks and tabs are skipped;
 //            ";" starts a comment (one blank after it is dropped), "[" a header (name up to "]",
 //            not trimmed), anything else is "key = value" (key right-trimmed, value left-trimmed).
-//   writing: [EF BB BF CR LF] then every entry followed by CR LF: "[name]", "; text", "key = value";
+//   writing: [EF BB BF CR LF] (always when an entry holds a byte beyond ASCII) then every entry followed by CR LF:
+//   "[name]", "; text", "key = value";
 //            with groupSeparator an empty line before every header but the first.
 // Names and keys compare byte-wise with only ASCII letters folded; the first match wins.
 //
 // Entries are held as UTF-8 bytes, so an entry the program never touches is written back exactly,
 // even when it is not valid UTF-8. The rewrite goes to a file beside the target that then replaces
 // it, so a crash or a full disk during a save never leaves a cut file.
+
+#include "regular_file.h"
 
 #include <QByteArray>
 #include <QList>
@@ -39,8 +42,11 @@ public:
     IniDocument& operator=(const IniDocument&) = delete;
 
     // Reads an existing file. When it cannot be opened for writing it is still read, but the
-    // document is readOnly and close() drops every change. False when it cannot be read at all.
+    // document is readOnly and close() drops every change. False when it cannot be read at all:
+    // openStatus() then tells a missing file from one that exists but cannot be read (which must
+    // not be emptied or replaced). Only a regular file is read (see readRegularFile).
     bool open(const QString& path, bool groupSeparator = false);
+    FileReadStatus openStatus() const { return m_openStatus; }
     // Creates the file, or empties an existing one; the document is empty and writes the mark.
     bool create(const QString& path);
     // Rewrites the file when modified, then forgets the document. True when nothing had to be
@@ -51,15 +57,23 @@ public:
     bool isOpen() const { return m_open; }
     bool isReadOnly() const { return m_readOnly; }
     bool isModified() const { return m_modified; }
+    // Read from a non-empty file or made by create(): written with the mark. A document read from
+    // an empty file gets the mark too once it holds text beyond ASCII (see serialize).
     bool writesBom() const { return m_writeBom; }
 
     // Empty name: the area before the first header. Otherwise the first matching header; when none
     // matches the name is pending: reads give their defaults until a write appends the group.
     bool selectGroup(const QString& name);
+    // The current group's place among the file's groups (0 for the first); -1 for the leading area or
+    // a pending group.
+    int groupOrdinal() const;
     QString readString(const QString& key, const QString& defaultValue) const;
     qint32 readInteger(const QString& key, qint32 defaultValue) const;
     void writeString(const QString& key, const QString& value);
     void writeInteger(const QString& key, qint32 value);
+    // The value of the last key of the current group, whatever its name (the one an enumeration
+    // of the group ends on). False, with nothing changed, when the group has no key or is pending.
+    bool writeLastKey(const QString& value);
     bool removeGroup(const QString& name);
 
     void beginGroups();
@@ -92,8 +106,9 @@ private:
     bool m_modified = false;
     bool m_readOnly = false;
     bool m_open = false;
-    int m_groupPos = -1; // enumeration of groups: index of the current header
-    int m_keyPos = -1;   // enumeration of keys: index of the current key entry
+    FileReadStatus m_openStatus = FileReadStatus::Missing; // of the last open(), kept after close()
+    int m_groupPos = -1;                                   // enumeration of groups: index of the current header
+    int m_keyPos = -1;                                     // enumeration of keys: index of the current key entry
 };
 
 // ASCII-only case folding, as names and keys are matched in these files.

@@ -2,6 +2,7 @@
 
 #include "atomic_file.h"
 #include "ini_document.h"
+#include "regular_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,10 +21,12 @@ QString validLanguageOrRussian(const QString& code) {
 // the mark's line. Only a file that starts with the mark is changed, so a file written without it
 // never loses a line.
 bool joinFirstLineToBom(const QString& path) {
+    QByteArray bytes;
+    if (readRegularFile(path, &bytes) != FileReadStatus::Read)
+        return true; // gone or unreadable: left as it is
     QFile probe(path);
     if (!probe.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-        return true; // read-only or gone: left as it is
-    const QByteArray bytes = probe.readAll();
+        return true; // read-only: left as it is
     probe.close();
     if (bytes.size() < 5 || !bytes.startsWith("\xEF\xBB\xBF\r\n"))
         return true;
@@ -94,7 +97,10 @@ ServerSettings loadSettings(const QString& settingsPath, QSize displaySize, cons
 bool saveSettings(const QString& settingsPath, const ServerSettings& s, QSize displaySize) {
     IniDocument doc;
     if (!doc.open(settingsPath)) {
-        // A new (or unreadable) file: start it empty, so it is written without the mark.
+        // A file that exists but could not be read keeps its bytes: nothing is saved.
+        if (doc.openStatus() != FileReadStatus::Missing)
+            return false;
+        // A new file: start it empty, so it is written without the mark.
         doc.create(settingsPath);
         doc.close();
     }

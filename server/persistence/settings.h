@@ -61,7 +61,8 @@ ServerSettings loadSettings(const QString& settingsPath, QSize displaySize,
 
 // Writes every setting into config.ini (the caller has copied the window's current geometry into
 // `settings`), keeping comments, unknown keys and the order of what is already there. A file that
-// can be opened only for reading keeps its content. False when nothing could be written.
+// can be opened only for reading, or that exists but cannot be read at all (permissions, not a
+// regular file), keeps its content. False when nothing could be written.
 bool saveSettings(const QString& settingsPath, const ServerSettings& settings, QSize displaySize);
 
 } // namespace plinket

@@ -2,19 +2,20 @@
 
 #include "atomic_file.h"
 #include "ini_document.h"
-
-#include <QFile>
+#include "regular_file.h"
 
 namespace plinket {
 
 namespace {
 
-QString trimSpaces(const QString& text) {
+// Blanks (U+0020 only) removed at both ends; with `alsoTabs`, tabs too.
+QString trimEnds(const QString& text, bool alsoTabs = false) {
+    const auto trimmed = [alsoTabs](QChar c) { return c == u' ' || (alsoTabs && c == u'\t'); };
     qsizetype begin = 0;
     qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
+    while (begin < end && trimmed(text[begin]))
         ++begin;
-    while (end > begin && text[end - 1] == u' ')
+    while (end > begin && trimmed(text[end - 1]))
         --end;
     return text.mid(begin, end - begin);
 }
@@ -49,12 +50,12 @@ TemplateCatalog loadTemplates(const QString& templatesPath) {
 
 std::optional<TemplateDraft> templateFromEditor(const QString& editorText, int selectedIndex,
                                                 const TemplateCatalog& catalog) {
-    const QString text = trimSpaces(editorText);
+    const QString text = trimEnds(editorText);
     TemplateDraft draft;
     if (text.startsWith(u'"')) {
         const QStringList pieces = text.split(u'"');
-        draft.header = trimSpaces(pieces.value(1));
-        draft.body = trimSpaces(pieces.value(2));
+        draft.header = trimEnds(pieces.value(1));
+        draft.body = trimEnds(pieces.value(2));
     } else if (selectedIndex >= 0 && selectedIndex < catalog.size()) {
         draft.header = catalog.at(selectedIndex).header;
         draft.body = text;
@@ -90,21 +91,42 @@ TemplateSaveResult saveTemplate(const QString& templatesPath, TemplateCatalog& c
     TemplateSaveResult result;
     if (header.isEmpty() || body.isEmpty())
         return result;
+    // A lone CR or LF would end the value's line in the file, so every break becomes CR LF first.
+    // Blanks and tabs at the ends of a value do not survive the file, so they are not kept here either:
+    // the list then holds what the next start reads back.
+    const QString normalised = trimEnds(normaliseLineBreaks(body), true);
+    if (normalised.isEmpty())
+        return result;
     result.status = TemplateSaveStatus::WriteFailed;
-    {
-        QFile probe(templatesPath);
-        if (!probe.open(QIODevice::ReadOnly) && !writeFileAtomically(templatesPath, QByteArrayLiteral("\xEF\xBB\xBF")))
+    // Only a missing file is started afresh; one that exists but cannot be read keeps its bytes.
+    switch (readRegularFile(templatesPath, nullptr)) {
+    case FileReadStatus::Read:
+        break;
+    case FileReadStatus::Missing:
+        if (!writeFileAtomically(templatesPath, QByteArrayLiteral("\xEF\xBB\xBF")))
             return result;
+        break;
+    case FileReadStatus::Unreadable:
+        return result;
     }
     IniDocument doc;
     if (!doc.open(templatesPath, true))
         return result;
     int index = -1;
-    if (doc.selectGroup(header))
-        index = catalog.indexOfHeader(header);
-    // A lone CR or LF would end the value's line in the file, so every break becomes CR LF first.
-    const QString normalised = normaliseLineBreaks(body);
-    doc.writeString(u"1"_qs, QString(normalised).replace(u"\r\n"_qs, u"|"_qs));
+    if (doc.selectGroup(header)) {
+        // The record of that group: the one at the group's place while the list mirrors the file (headers
+        // that are not valid UTF-8 read as the same text, so the first record of that text may be another
+        // group's), otherwise the first record of that header.
+        const int ordinal = doc.groupOrdinal();
+        const bool mirrored =
+            ordinal < catalog.size() && iniNamesEqual(catalog.at(ordinal).header.toUtf8(), header.toUtf8());
+        index = mirrored ? ordinal : catalog.indexOfHeader(header);
+    }
+    // The body goes into key "1"; in a group that holds several keys (written by hand), into the
+    // last one, since that is the one read back as the body.
+    const QString value = QString(normalised).replace(u"\r\n"_qs, u"|"_qs);
+    if (!doc.writeLastKey(value))
+        doc.writeString(u"1"_qs, value);
     if (!doc.close())
         return result;
 

@@ -160,7 +160,11 @@ bool RecipientTreeModel::setData(const QModelIndex& index, const QVariant&, int 
         changed = m_records.toggleCheck(record);
     }
     changed.append(record);
-    std::sort(changed.begin(), changed.end());
+    // The records below a group come in ascending order, followed by the few ancestors: sorting only
+    // that tail and merging keeps a tick of "All clients" linear in the records it changed.
+    const auto tail = std::is_sorted_until(changed.begin(), changed.end());
+    std::sort(tail, changed.end());
+    std::inplace_merge(changed.begin(), tail, changed.end());
     changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
     emitChanged(changed);
     emit recordToggled(record);
@@ -220,7 +224,8 @@ void RecipientTreeModel::flushChanges() {
 
 void RecipientTreeModel::emitChanged(const QList<int>& sortedRecords) {
     static const QList<int> roles{Qt::CheckStateRole, Qt::DecorationRole};
-    // Runs of siblings with consecutive rows become one dataChanged each.
+    // Runs of siblings with consecutive rows become one range each.
+    QList<std::pair<QModelIndex, QModelIndex>> ranges;
     qsizetype i = 0;
     while (i < sortedRecords.size()) {
         const int first = sortedRecords[i];
@@ -235,9 +240,19 @@ void RecipientTreeModel::emitChanged(const QList<int>& sortedRecords) {
             lastIndex = next;
             ++j;
         }
-        emit dataChanged(firstIndex, lastIndex, roles);
+        ranges.append({firstIndex, lastIndex});
+        if (ranges.size() > MAX_CHANGED_RANGES) {
+            // A tree view looks each range up among its shown rows, all of them for a range inside a
+            // collapsed group: ticking "All clients" in 37,500 groups cost 54 s that way. Past a few
+            // ranges, one refresh of the shown rows (nothing moves) costs the view far less.
+            emit layoutAboutToBeChanged({}, QAbstractItemModel::NoLayoutChangeHint);
+            emit layoutChanged({}, QAbstractItemModel::NoLayoutChangeHint);
+            return;
+        }
         i = j;
     }
+    for (const auto& [first, last] : ranges)
+        emit dataChanged(first, last, roles);
 }
 
 } // namespace plinket

@@ -73,6 +73,10 @@ signals:
     void recordToggled(int record);
 
 private:
+    // Announces changed values: dataChanged for each run of consecutive siblings, or, when that would
+    // take more than MAX_CHANGED_RANGES signals, one layoutChanged in which nothing moves, after which
+    // the view reads every row it shows afresh.
+    static constexpr qsizetype MAX_CHANGED_RANGES = 64;
     void flushChanges();
     void emitChanged(const QList<int>& sortedRecords);
 

@@ -55,6 +55,16 @@ private slots:
         QCOMPARE(ids.next(t0.addSecs(1)), base + 2);     // the clock has not caught up yet
         QCOMPARE(ids.next(t0.addSecs(-3600)), base + 3); // clock set back
         QCOMPARE(ids.next(t0.addSecs(60)), base + 60);   // the clock is ahead again
+
+        // Never 0, the id of records no send reached (reports with id 0 match nothing).
+        const QDateTime epoch = QDateTime(QDate(2013, 8, 13), QTime(1, 23, 20));
+        QCOMPARE(makeMessageId(epoch), 0);
+        MessageIdSource atEpoch;
+        QCOMPARE(atEpoch.next(epoch), 1);
+        QCOMPARE(atEpoch.next(epoch), 2);
+        MessageIdSource justBefore;
+        QCOMPARE(justBefore.next(epoch.addSecs(-1)), -1);
+        QCOMPARE(justBefore.next(epoch.addSecs(-1)), 1);
     }
 
     void payloadFit_data() {

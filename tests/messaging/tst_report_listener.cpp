@@ -2,6 +2,7 @@
 #include "report_listener.h"
 #include "udp_send.h"
 
+#include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
@@ -135,6 +136,20 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(l.listener->reportsApplied(), qint64(N), 10000);
         QCOMPARE(l.status(1), STATUS_CONFIRMED);
         QCOMPARE(l.status(0), STATUS_CONFIRMED);
+    }
+
+    // A proxy configured for the application (or found in the system's settings) is never asked: the
+    // listener binds and takes reports directly even when that proxy cannot be reached.
+    void noProxy() {
+        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, u"127.0.0.1"_qs, 9));
+        RecipientList list = recipientsFrom({u"[+Here]"_qs, u"This PC=127.0.0.1"_qs, u"[-Here]"_qs});
+        list.setAllMessageIds(ID);
+        Listening l(list);
+        const bool listening = l.listener->waitUntilListening(5000);
+        QNetworkProxy::setApplicationProxy(QNetworkProxy::DefaultProxy);
+        QVERIFY(listening);
+        QVERIFY(l.send(reportBytes(1)));
+        QTRY_COMPARE(l.status(2), STATUS_DELIVERED);
     }
 
     // Another program holds the port: the listener says so and does not listen.

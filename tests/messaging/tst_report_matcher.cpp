@@ -65,6 +65,28 @@ private slots:
         QCOMPARE(index < 0 ? QString() : list.at(index).name, expected);
     }
 
+    // A report whose id reads as 0 (written so, missing, not a number) matches nothing, not even a record
+    // no send reached (messageId 0): only the records the current send stamped can change.
+    void idZeroMatchesNothing_data() {
+        QTest::addColumn<QByteArray>("idField");
+        QTest::newRow("0") << QByteArray("0");
+        QTest::newRow("missing") << QByteArray();
+        QTest::newRow("not a number") << QByteArray("PC-07");
+        QTest::newRow("-0 in hexadecimal") << QByteArray("-$0");
+        QTest::newRow("2^32 (low 32 bits 0)") << QByteArray("4294967296");
+    }
+    void idZeroMatchesNothing() {
+        QFETCH(QByteArray, idField);
+        RecipientList list =
+            recipientsFrom({u"[+Office]"_qs, u"Unsent=10.0.0.1"_qs, u"Sent=10.0.0.1"_qs, u"[-Office]"_qs});
+        list.setMessageId(3, ID);
+        const ReportDatagram stray = readReportDatagram(QHostAddress(u"10.0.0.1"_qs), idField + "\x04"
+                                                                                                "1\x04PC\x04PC");
+        QCOMPARE(stray.id, 0);
+        QCOMPARE(matchBoth(list, stray), -1);
+        QCOMPARE(matchBoth(list, report(u"10.0.0.1"_qs, 1, u"PC"_qs, u"PC"_qs)), 3);
+    }
+
     // A client listed twice, sent twice: its "1" and "2" update the first record; the "2" it sends for the
     // repeated message passes the confirmed first record and updates the second; a late "1" changes
     // nothing once both are confirmed.

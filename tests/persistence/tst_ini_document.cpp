@@ -114,6 +114,9 @@ private slots:
             << BOM + "[A]" << false << QStringList{u"g:A"_qs, u"w:k=v"_qs} << BOM + "\r\n[A]\r\nk = v\r\n";
         QTest::newRow("empty file gets no mark")
             << QByteArray() << false << QStringList{u"g:G"_qs, u"w:k=v"_qs} << QByteArray("[G]\r\nk = v\r\n");
+        QTest::newRow("empty file, text beyond ASCII: the mark, so it reads back as written")
+            << QByteArray() << false << QStringList{u"g:Обед"_qs, u"w:1=Обед в 13:00"_qs}
+            << BOM + "\r\n[Обед]\r\n1 = Обед в 13:00\r\n";
         QTest::newRow("one-byte file gets the mark")
             << QByteArray("\n") << false << QStringList{u"g:G"_qs, u"w:k=v"_qs} << BOM + "\r\n[G]\r\nk = v\r\n";
         QTest::newRow("empty lines vanish, one before each later header")

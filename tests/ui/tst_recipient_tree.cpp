@@ -141,6 +141,29 @@ private slots:
             QCOMPARE(QString::number(m_list.at(i).checkState), states.mid(i, 1));
     }
 
+    // Ticking "All clients" over many collapsed groups: the tree is told in one refresh instead of a
+    // range per group (each of which the view looks up among all its rows), and shows every box ticked.
+    void tickOverManyGroupsIsOneRefresh() {
+        QByteArray ini = "\xEF\xBB\xBF;Plinket Clients v2\r\n";
+        for (int g = 0; g < 500; ++g)
+            ini += "[+G" + QByteArray::number(g) + "]\r\n  A = 10.0.0.1\r\n  B = 10.0.0.2\r\n[-G]\r\n";
+        QVERIFY(test::writeFileBytes(m_dir.filePath(u"clients.ini"_qs), ini));
+        m_view->setModel(nullptr);
+        m_list = loadRecipients(m_dir.filePath(u"clients.ini"_qs));
+        m_model->reload();
+        m_view->setModel(m_model.get());
+        m_view->expand(m_model->index(0, 0));
+        QSignalSpy ranges(m_model.get(), &QAbstractItemModel::dataChanged);
+        QSignalSpy refreshes(m_model.get(), &QAbstractItemModel::layoutChanged);
+        QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {}, checkBoxRect(0).center());
+        QCOMPARE(refreshes.size(), 1);
+        QVERIFY(ranges.size() <= 64);
+        QCOMPARE(shownStates(), QString(m_list.size(), u'2'));
+        m_view->expand(m_model->indexOfRecord(m_list.size() - 3)); // the last group, opened afterwards
+        QCOMPARE(m_model->indexOfRecord(m_list.size() - 1).data(Qt::CheckStateRole).value<Qt::CheckState>(),
+                 Qt::Checked);
+    }
+
     void clickOnLabelChangesNothing() {
         const QRect item = m_view->visualRect(m_model->indexOfRecord(2));
         QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {}, QPoint(item.right() - 3, item.center().y()));

@@ -15,6 +15,7 @@
 
 #include "client_directory.h"
 #include "console_icons.h"
+#include "generated_clients.h"
 #include "language.h"
 #include "main_window.h"
 #include "recipient_tree_model.h"
@@ -36,34 +37,6 @@
 using namespace plinket;
 
 namespace {
-
-QByteArray generateClients(int entries, bool grouped) {
-    QByteArray out = "\xEF\xBB\xBF;Plinket Clients v2\r\n\r\n";
-    // Client lines before the first header are not read: a flat directory starts with an empty
-    // group, after whose closing header every client belongs to the root.
-    if (!grouped)
-        out += "[+Staff]\r\n[-Staff]\r\n";
-    int written = 0;
-    int group = 0;
-    while (written < entries) {
-        if (grouped) {
-            // Departments of four groups of 50 clients each.
-            if (group % 4 == 0)
-                out += "[+Department " + QByteArray::number(group / 4) + "]\r\n";
-            out += "[+Room " + QByteArray::number(group) + "]\r\n";
-        }
-        for (int i = 0; i < 50 && written < entries; ++i, ++written)
-            out += "  PC-" + QByteArray::number(written) + " = 10." + QByteArray::number((written >> 16) & 255) + '.' +
-                   QByteArray::number((written >> 8) & 255) + '.' + QByteArray::number(written & 255) + "\r\n";
-        if (grouped) {
-            out += "[-Room " + QByteArray::number(group) + "]\r\n";
-            if (group % 4 == 3 || written >= entries)
-                out += "[-Department " + QByteArray::number(group / 4) + "]\r\n";
-        }
-        ++group;
-    }
-    return out;
-}
 
 struct Timing {
     double settings = 0;
@@ -176,7 +149,7 @@ int main(int argc, char** argv) {
                 "recipients", "shown", "total ms", "first run", "burst upd.", "burst shown", "root tip", "burst w/tip");
     for (const bool grouped : {true, false}) {
         for (const int n : sizes) {
-            const QByteArray ini = generateClients(n, grouped);
+            const QByteArray ini = generatedClientsIni(n, grouped);
             Timing best;
             Timing first;
             for (int run = 0; run < 3; ++run) {
