@@ -13,6 +13,7 @@ PLINKET_FUZZ_TARGET(ini_document);
 PLINKET_FUZZ_TARGET(client_directory);
 PLINKET_FUZZ_TARGET(templates);
 PLINKET_FUZZ_TARGET(settings);
+PLINKET_FUZZ_TARGET(signature);
 
 namespace {
 
@@ -26,6 +27,7 @@ const Target TARGETS[] = {
     {"client_directory", plinketFuzz_client_directory},
     {"templates", plinketFuzz_templates},
     {"settings", plinketFuzz_settings},
+    {"signature", plinketFuzz_signature},
 };
 
 QStringList g_broken;
