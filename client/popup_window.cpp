@@ -113,6 +113,7 @@ PopupWindow::PopupWindow(const QString& title, const QString& text, const QFont&
 }
 
 void PopupWindow::showWithoutActivating() {
+    m_redrawAfterPaint = true;
     preparePopupWindow(this);
     setExactWindowTitle(this, windowTitle());
     show();
@@ -180,6 +181,7 @@ bool PopupWindow::nativeEvent(const QByteArray& eventType, void* message, qintpt
 void PopupWindow::comeBack() {
     if (!isVisible())
         return; // OK was pressed meanwhile
+    m_redrawAfterPaint = true;
     if (windowState() & Qt::WindowMinimized)
         setWindowState(windowState() & ~Qt::WindowMinimized);
     if (std::exchange(m_unmapped, false)) {
@@ -188,6 +190,14 @@ void PopupWindow::comeBack() {
         showWithoutActivating();
     }
     raise();
+}
+
+void PopupWindow::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    // Painted means the window manager has it on the screen; a compositor that counts the window as ready
+    // only once it has painted is asked to draw the screen just after that.
+    if (std::exchange(m_redrawAfterPaint, false))
+        QTimer::singleShot(0, this, [this] { redrawScreen(this); });
 }
 
 void PopupWindow::keyPressEvent(QKeyEvent* event) {
