@@ -32,8 +32,8 @@ void preparePopupWindow(QWidget* window);
 // the pop-up's title is empty when a message came in an unknown language before any known one.
 void setExactWindowTitle(QWidget* window, const QString& title);
 
-// Makes the compositor draw the whole screen anew, for a window that has just appeared or come back and
-// has painted itself. KWin 5.27 in a Wayland session draws no new frame for other windows while a
+// Makes the compositor draw the whole screen anew, for a window that has just been put on the screen (shown
+// or back) and drawn by the toolkit for it. KWin 5.27 in a Wayland session draws no new frame for other windows while a
 // fullscreen window was on top at its last frame; a window it newly manages makes it draw the screen. So
 // there a window that never shows and leaves no trace is managed and taken away again with `window`.
 // Elsewhere it does nothing.

@@ -113,10 +113,10 @@ PopupWindow::PopupWindow(const QString& title, const QString& text, const QFont&
 }
 
 void PopupWindow::showWithoutActivating() {
-    m_redrawAfterPaint = true;
     preparePopupWindow(this);
     setExactWindowTitle(this, windowTitle());
     show();
+    windowHandle()->installEventFilter(this); // for its exposure: see eventFilter()
     raise();
 }
 
@@ -181,7 +181,6 @@ bool PopupWindow::nativeEvent(const QByteArray& eventType, void* message, qintpt
 void PopupWindow::comeBack() {
     if (!isVisible())
         return; // OK was pressed meanwhile
-    m_redrawAfterPaint = true;
     if (windowState() & Qt::WindowMinimized)
         setWindowState(windowState() & ~Qt::WindowMinimized);
     if (std::exchange(m_unmapped, false)) {
@@ -190,14 +189,6 @@ void PopupWindow::comeBack() {
         showWithoutActivating();
     }
     raise();
-}
-
-void PopupWindow::paintEvent(QPaintEvent* event) {
-    QWidget::paintEvent(event);
-    // Painted means the window manager has it on the screen; a compositor that counts the window as ready
-    // only once it has painted is asked to draw the screen just after that.
-    if (std::exchange(m_redrawAfterPaint, false))
-        QTimer::singleShot(0, this, [this] { redrawScreen(this); });
 }
 
 void PopupWindow::keyPressEvent(QKeyEvent* event) {
@@ -219,7 +210,11 @@ void PopupWindow::mousePressEvent(QMouseEvent* event) {
 }
 
 bool PopupWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonPress) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        // The window manager has put it on the screen (shown, or back). Once the toolkit has drawn it for
+        // this exposure, and so told the window manager it is ready, the compositor is asked to draw.
+        QTimer::singleShot(0, this, [this] { redrawScreen(this); });
+    } else if (event->type() == QEvent::MouseButtonPress) {
         m_keyboardArmed = true;
         // The title it draws itself moves the window, as a title bar does.
         if (watched == m_titleBar && windowHandle())

@@ -50,7 +50,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -65,7 +64,6 @@ private:
     bool m_keyboardArmed = false;
     QElapsedTimer m_sinceLastKey; // since the pop-up became active, or since the last key that did not count
     bool m_unmapped = false;
-    bool m_redrawAfterPaint = false; // shown or back on the screen, and not yet painted
     QTimer m_comeBack;
 };
 
