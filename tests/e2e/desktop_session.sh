@@ -8,17 +8,20 @@
 # READY. Where a program the session needs is not installed it prints one line "UNAVAILABLE: reason";
 # where the session does not come up (a compositor that dies or never gets ready is started a second
 # time) it prints "FAILED: reason" and the compositor's last words; either way it exits 1. Then runs
-# until terminated and takes the whole session down with it. Meant for a private mount and network
+# until terminated (SIGTERM to this script alone) and takes the whole session down with it. Meant for a private mount and network
 # namespace (with_private_desktop.sh): the X display numbers and socket names are fixed.
 set -u
 session=$1
 folder=$2
 log=$folder/compositor.log
 mkdir -p "$folder"
-# Takes the whole process group down and waits for it: an X server whose process is not yet reaped keeps
-# its display number taken.
+# Takes the session down: the compositor first, while its X server is still there (KWin on X11 that loses
+# its display restarts itself, outside this script's reach), then the whole process group, waiting for it:
+# an X server whose process is not yet reaped keeps its display number taken.
+compositor=
 stop_session() {
     trap '' TERM
+    [ -n "$compositor" ] && kill "$compositor" 2>/dev/null && wait "$compositor"
     kill 0 2>/dev/null
     wait
 }
@@ -34,7 +37,6 @@ unavailable() { give_up "UNAVAILABLE: $1"; }
 
 # Polls a condition for up to 45 seconds (a loaded machine starts a compositor slowly); gives up at once
 # when the compositor, if one was started, has ended.
-compositor=
 wait_for() {
     local deadline=$((SECONDS + 45))
     while [ $SECONDS -lt $deadline ]; do

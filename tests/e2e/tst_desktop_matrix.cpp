@@ -109,7 +109,7 @@ void cell(const char* session, const char* promise, const QString& outcome) {
     qInfo("cell: %s | %s | %s", session, promise, qPrintable(outcome));
 }
 
-// One desktop session from desktop_session.sh, taken down with its whole process group.
+// One desktop session from desktop_session.sh, which takes its processes down in order when terminated.
 struct Session {
     QProcess script;
     QProcessEnvironment env;
@@ -118,7 +118,7 @@ struct Session {
         const auto group = static_cast<pid_t>(script.processId());
         if (group <= 0)
             return;
-        ::kill(-group, SIGTERM);
+        ::kill(group, SIGTERM);
         if (!script.waitForFinished(10000))
             ::kill(-group, SIGKILL);
         script.waitForFinished(5000);
