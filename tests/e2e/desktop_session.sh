@@ -8,8 +8,8 @@
 # READY. Where a program the session needs is not installed it prints one line "UNAVAILABLE: reason";
 # where the session does not come up (a compositor that dies or never gets ready is started a second
 # time) it prints "FAILED: reason" and the compositor's last words; either way it exits 1. Then runs
-# until terminated (SIGTERM to this script alone) and takes the whole session down with it. Meant for a private mount and network
-# namespace (with_private_desktop.sh): the X display numbers and socket names are fixed.
+# until terminated (SIGTERM to this script alone) and takes the whole session down with it. Meant for a
+# private mount and network namespace (with_private_desktop.sh): display numbers and sockets are fixed.
 set -u
 session=$1
 folder=$2
