@@ -2,8 +2,9 @@
 
 // What the pop-up needs from the desktop beyond the toolkit: the kind of window that each window manager
 // keeps above a focused fullscreen window, a place on every virtual desktop, an empty title that stays
-// empty, and the moment the window manager takes the window off the screen. One implementation per
-// platform; on platforms where a program cannot do these things they do nothing.
+// empty, a compositor that really draws it, and the moment the window manager takes the window off the
+// screen. One implementation per platform; on platforms where a program cannot do these things they do
+// nothing.
 
 #include <QByteArray>
 #include <QString>
@@ -31,6 +32,13 @@ void preparePopupWindow(QWidget* window);
 // Sets the native title to exactly `title`. The toolkit puts the program's name into an empty title;
 // the pop-up's title is empty when a message came in an unknown language before any known one.
 void setExactWindowTitle(QWidget* window, const QString& title);
+
+// Makes the compositor draw the whole screen anew, for a window that has just been put on the screen
+// (shown, or back) and drawn by the toolkit for it. KWin 5.27 in a Wayland session draws no new frame for
+// other windows while a fullscreen window was on top at its last frame; a window it newly manages makes it
+// draw the screen. So there a window that never shows and leaves no trace is managed, and taken away
+// again with `window`. Elsewhere it does nothing.
+void redrawScreen(QWidget* window);
 
 // True for a native event that says the window was taken off the screen (unmapped). The toolkit still
 // counts such a window as shown; the window manager has forgotten it and its state (kept above, ...).

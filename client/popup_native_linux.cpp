@@ -120,6 +120,40 @@ void setExactWindowTitle(QWidget* window, const QString& title) {
     xcb_flush(connection);
 }
 
+void redrawScreen(QWidget* window) {
+    xcb_connection_t* connection = x11Connection();
+    if (!connection || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || !isKWin(connection))
+        return;
+    const QString ownerName = QStringLiteral("redrawHelper");
+    delete window->findChild<QObject*>(ownerName, Qt::FindDirectChildrenOnly);
+    // Mapped minimised ("iconic"; KWin minimises only windows that could take the keyboard), never to be
+    // activated (user time 0), and out of the task bar, pager and window switcher, it is never seen. It lives
+    // as long as the window it was made for, so that KWin surely takes it on.
+    const xcb_window_t helper = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, helper, rootWindow(connection), 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const uint32_t stateHint = 2, iconicState = 3, never = 0;
+    const uint32_t hints[9] = {stateHint, 0, iconicState};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, helper, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32, 9, hints);
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, helper, atom(connection, "_NET_WM_USER_TIME"),
+                        XCB_ATOM_CARDINAL, 32, 1, &never);
+    const xcb_atom_t states[] = {atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 atom(connection, "_NET_WM_STATE_SKIP_PAGER"),
+                                 atom(connection, "_KDE_NET_WM_STATE_SKIP_SWITCHER")};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, helper, atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
+                        3, states);
+    xcb_map_window(connection, helper);
+    xcb_flush(connection);
+    auto* owner = new QObject(window);
+    owner->setObjectName(ownerName);
+    QObject::connect(owner, &QObject::destroyed, [helper] {
+        if (xcb_connection_t* stillOpen = x11Connection()) {
+            xcb_destroy_window(stillOpen, helper);
+            xcb_flush(stillOpen);
+        }
+    });
+}
+
 bool isUnmappedEvent(const QByteArray& eventType, void* message) {
     if (eventType != "xcb_generic_event_t" || !message)
         return false;

@@ -19,6 +19,9 @@ void setExactWindowTitle(QWidget* window, const QString& title) {
     SetWindowTextW(reinterpret_cast<HWND>(window->winId()), reinterpret_cast<const wchar_t*>(title.utf16()));
 }
 
+// Windows draws a topmost window over a fullscreen one as soon as it is shown.
+void redrawScreen(QWidget*) {}
+
 // A window is never taken off the screen behind its program's back; minimising is seen by the toolkit.
 bool isUnmappedEvent(const QByteArray&, void*) {
     return false;

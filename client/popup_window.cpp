@@ -116,6 +116,7 @@ void PopupWindow::showWithoutActivating() {
     preparePopupWindow(this);
     setExactWindowTitle(this, windowTitle());
     show();
+    windowHandle()->installEventFilter(this); // for its exposure: see eventFilter()
     raise();
 }
 
@@ -209,7 +210,11 @@ void PopupWindow::mousePressEvent(QMouseEvent* event) {
 }
 
 bool PopupWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonPress) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        // The window manager has put it on the screen (shown, or back). Once the toolkit has drawn it for
+        // this exposure, and so told the window manager it is ready, the compositor is asked to draw.
+        QTimer::singleShot(0, this, [this] { redrawScreen(this); });
+    } else if (event->type() == QEvent::MouseButtonPress) {
         m_keyboardArmed = true;
         // The title it draws itself moves the window, as a title bar does.
         if (watched == m_titleBar && windowHandle())
