@@ -89,10 +89,16 @@ void Receiver::handle(const QHostAddress& sender, const QByteArray& datagram, qi
         sendReport(sender, message.id, REPORT_STATUS_CONFIRMED);
         return;
     }
-    m_shown = ShownMessage{sender, message};
-    m_popup.open(message.lang, message.text, [this] { confirm(); });
+    m_shown = IncomingMessage{sender, QHostAddress(), QDateTime::currentMSecsSinceEpoch(), message, QString()};
+    m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); }});
+}
+
+void Receiver::showing() {
+    if (!m_shown)
+        return;
+    const MessageDatagram& message = m_shown->fields;
     m_writeEvent(EVENT_CLIENT_RECEIVED, message.serverHost, message.id, message.text);
-    sendReport(sender, message.id, REPORT_STATUS_RECEIVED);
+    sendReport(m_shown->senderAddress, message.id, REPORT_STATUS_RECEIVED);
 }
 
 bool Receiver::admit(const QHostAddress& sender, const QByteArray& datagram, const MessageDatagram& message,
@@ -113,10 +119,10 @@ bool Receiver::admit(const QHostAddress& sender, const QByteArray& datagram, con
 void Receiver::confirm() {
     if (!m_shown)
         return;
-    const ShownMessage shown = *std::exchange(m_shown, std::nullopt);
-    const MessageDatagram& message = shown.message;
+    const IncomingMessage shown = *std::exchange(m_shown, std::nullopt);
+    const MessageDatagram& message = shown.fields;
     m_writeEvent(EVENT_CLIENT_CONFIRMED, message.serverHost, message.id, message.text);
-    sendReport(shown.sender, message.id, REPORT_STATUS_CONFIRMED);
+    sendReport(shown.senderAddress, message.id, REPORT_STATUS_CONFIRMED);
     m_state.lastConfirmedId = message.id;
     m_popup.close();
     scheduleRead();

@@ -5,6 +5,7 @@
 // meanwhile are handled in arrival order after OK.
 
 #include "client_state.h"
+#include "incoming_message.h"
 #include "message_gate.h"
 #include "protocol.h"
 
@@ -49,17 +50,13 @@ public:
     bool isShowing() const { return m_shown.has_value(); }
 
 private:
-    struct ShownMessage {
-        QHostAddress sender;
-        MessageDatagram message;
-    };
-
     void readNext();
     void scheduleRead();
     void handle(const QHostAddress& sender, const QByteArray& datagram, qint64 arrivedNoEarlierThan, qint64 now);
     // False when the gate drops the message (after journaling it, within the limit).
     bool admit(const QHostAddress& sender, const QByteArray& datagram, const MessageDatagram& message,
                qint64 arrivedNoEarlierThan, qint64 now);
+    void showing();
     void confirm();
     void sendReport(const QHostAddress& sender, const QString& id, int status) const;
 
@@ -67,7 +64,7 @@ private:
     Popup& m_popup;
     QUdpSocket* m_socket;
     EventWriter m_writeEvent;
-    std::optional<ShownMessage> m_shown;
+    std::optional<IncomingMessage> m_shown;
     std::unique_ptr<MessageGate> m_gate;
     DropEventLimiter m_dropEvents;
     // Set while datagrams may be waiting unread (a pop-up is open, or a burst is being taken one by

@@ -30,17 +30,20 @@ WidgetPopup::WidgetPopup(const QFont& textFont, bool fadeEffects, QObject* paren
     connect(&m_ageTimer, &QTimer::timeout, this, &WidgetPopup::advanceAge);
 }
 
-WidgetPopup::~WidgetPopup() { delete m_window; }
+WidgetPopup::~WidgetPopup() {
+    delete m_window;
+}
 
-void WidgetPopup::open(const QString& lang, const QString& text, std::function<void()> confirmed) {
+void WidgetPopup::open(const IncomingMessage& message, PopupCallbacks callbacks) {
     close();
-    selectWords(m_texts, lang);
-    m_lang = lang;
-    m_confirmed = std::move(confirmed);
+    selectWords(m_texts, message.fields.lang);
+    m_lang = message.fields.lang;
+    m_callbacks = std::move(callbacks);
 
-    m_window = new PopupWindow(m_texts.titleWord, normalizeLineBreaks(text), m_font, !popupDesktop().drawsTitleBar);
+    m_window = new PopupWindow(m_texts.titleWord, normalizeLineBreaks(message.fields.text), m_font,
+                               !popupDesktop().drawsTitleBar);
     connect(m_window, &PopupWindow::okPressed, this, [this] {
-        if (auto confirmedNow = std::exchange(m_confirmed, nullptr))
+        if (auto confirmedNow = std::exchange(m_callbacks.confirmed, nullptr))
             confirmedNow();
     });
     if (m_fadeEffects)
@@ -52,6 +55,8 @@ void WidgetPopup::open(const QString& lang, const QString& text, std::function<v
 
     m_minutesElapsed = 1;
     m_ageTimer.start();
+    if (auto visibleNow = std::exchange(m_callbacks.visible, nullptr))
+        visibleNow();
 }
 
 void WidgetPopup::advanceAge() {
@@ -63,7 +68,7 @@ void WidgetPopup::advanceAge() {
 
 void WidgetPopup::close() {
     m_ageTimer.stop();
-    m_confirmed = nullptr;
+    m_callbacks = {};
     if (!m_window)
         return;
     // Called from the OK button's own signal: the window goes away once that signal has returned.

@@ -25,7 +25,7 @@ public:
     WidgetPopup(const QFont& textFont, bool fadeEffects, QObject* parent = nullptr);
     ~WidgetPopup() override;
 
-    void open(const QString& lang, const QString& text, std::function<void()> confirmed) override;
+    void open(const IncomingMessage& message, PopupCallbacks callbacks) override;
     void close() override;
 
     PopupWindow* window() const { return m_window; }
@@ -43,7 +43,7 @@ private:
     int m_minutesElapsed = 1;
     QTimer m_ageTimer;
     QPointer<PopupWindow> m_window;
-    std::function<void()> m_confirmed;
+    PopupCallbacks m_callbacks;
 };
 
 } // namespace plinket

@@ -17,7 +17,9 @@ using namespace plinket;
 
 namespace {
 
-QRect screenRect() { return QGuiApplication::primaryScreen()->geometry(); }
+QRect screenRect() {
+    return QGuiApplication::primaryScreen()->geometry();
+}
 
 std::unique_ptr<PopupWindow> makeWindow(const QString& text, const QString& title = u"Message"_qs) {
     return std::make_unique<PopupWindow>(title, normalizeLineBreaks(text), popupFont());
@@ -28,6 +30,14 @@ QStringList blockTexts(const QTextDocument* document) {
     for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
         lines << b.text();
     return lines;
+}
+
+// A message just arrived, as the receive loop hands it to the pop-up.
+IncomingMessage messageFor(const QString& lang, const QString& text) {
+    IncomingMessage message;
+    message.arrivedAtMs = QDateTime::currentMSecsSinceEpoch();
+    message.fields = {lang, u"1"_qs, text, u"ADMIN-PC"_qs};
+    return message;
 }
 
 // The OK button in screen coordinates.
@@ -63,7 +73,7 @@ private slots:
         QVERIFY(!(flags & Qt::WindowSystemMenuHint));
         QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QCOMPARE(window->minimumSize(), window->maximumSize()); // not resizable
-        QVERIFY(!window->isVisible());                           // built hidden
+        QVERIFY(!window->isVisible());                          // built hidden
         QCOMPARE(window->okButton()->text(), u"OK"_qs);
         QCOMPARE(window->textControl()->font(), popupFont());
     }
@@ -109,8 +119,7 @@ private slots:
         QCOMPARE(client.width() > w.width() + 20, widerThanText);
         // The text centred by integer halves, 10 from the top; OK 90 x 25 centred, 35 above the bottom.
         QCOMPARE(window->textControl()->pos(), QPoint(client.width() / 2 - w.width() / 2, 10));
-        QCOMPARE(window->okButton()->geometry(),
-                 QRect(client.width() / 2 - 45, client.height() - 35, 90, 25));
+        QCOMPARE(window->okButton()->geometry(), QRect(client.width() / 2 - 45, client.height() - 35, 90, 25));
         // Centred on the primary screen by its client size.
         const QRect screen = screenRect();
         QCOMPARE(window->pos(), screen.topLeft() + QPoint(screen.width() / 2 - client.width() / 2,
@@ -172,7 +181,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QStringList, lines);
         WidgetPopup popup(popupFont(), false);
-        popup.open(u"EN"_qs, text, [] {});
+        popup.open(messageFor(u"EN"_qs, text), {nullptr, [] {}});
         const QTextDocument* document = popup.window()->textControl()->document();
         QCOMPARE(blockTexts(document), lines);
         // Each line centred, and the window as tall as all of them.
@@ -194,12 +203,13 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, scrolls);
         WidgetPopup popup(popupFont(), false);
-        popup.open(u"EN"_qs, text, [] {});
+        popup.open(messageFor(u"EN"_qs, text), {nullptr, [] {}});
         PopupWindow& window = *popup.window();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        QVERIFY2(available.contains(window.frameGeometry()),
-                 qPrintable(u"%1,%2 %3x%4"_qs.arg(window.x()).arg(window.y()).arg(window.width()).arg(window.height())));
+        QVERIFY2(
+            available.contains(window.frameGeometry()),
+            qPrintable(u"%1,%2 %3x%4"_qs.arg(window.x()).arg(window.y()).arg(window.width()).arg(window.height())));
         QVERIFY(available.contains(okOnScreen(window)));
         QTextEdit* textControl = window.textControl();
         // The whole text is there, nothing is cut, and nothing hangs out to the right.
@@ -215,7 +225,7 @@ private slots:
     void onlyOkCloses() {
         int confirmations = 0;
         WidgetPopup popup(popupFont(), false);
-        popup.open(u"EN"_qs, u"Stay"_qs, [&] { ++confirmations; });
+        popup.open(messageFor(u"EN"_qs, u"Stay"_qs), {nullptr, [&] { ++confirmations; }});
         PopupWindow* window = popup.window();
         QVERIFY(QTest::qWaitForWindowExposed(window));
 
@@ -236,7 +246,7 @@ private slots:
 
     void comesBackWhenMinimised() {
         WidgetPopup popup(popupFont(), false);
-        popup.open(u"EN"_qs, u"Still here"_qs, [] {});
+        popup.open(messageFor(u"EN"_qs, u"Still here"_qs), {nullptr, [] {}});
         PopupWindow* window = popup.window();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         window->showMinimized();
@@ -265,7 +275,7 @@ private slots:
         QFETCH(QString, lang);
         QFETCH(int, ticks);
         WidgetPopup popup(popupFont(), false);
-        popup.open(lang, u"text"_qs, [] {});
+        popup.open(messageFor(lang, u"text"_qs), {nullptr, [] {}});
         QVERIFY(popup.ageTimer().isActive());
         QCOMPARE(popup.ageTimer().interval(), 60000);
         for (int i = 0; i < ticks; ++i)
@@ -277,11 +287,11 @@ private slots:
 
     void wordsCarryOverToTheNextPopup() {
         WidgetPopup popup(popupFont(), false);
-        popup.open(u"RU"_qs, u"first"_qs, [] {});
+        popup.open(messageFor(u"RU"_qs, u"first"_qs), {nullptr, [] {}});
         for (int i = 0; i < 5; ++i)
             popup.advanceAge();
         popup.close();
-        popup.open(u"XX"_qs, u"second"_qs, [] {});
+        popup.open(messageFor(u"XX"_qs, u"second"_qs), {nullptr, [] {}});
         QCOMPARE(popup.window()->windowTitle(), u"Сообщение"_qs);
         popup.advanceAge();
         // The Russian words, and the ending last used (5 minutes: none).
@@ -290,7 +300,7 @@ private slots:
 
     void closeRemovesWindow() {
         WidgetPopup popup(popupFont(), false);
-        popup.open(u"EN"_qs, u"bye"_qs, [] {});
+        popup.open(messageFor(u"EN"_qs, u"bye"_qs), {nullptr, [] {}});
         QPointer<PopupWindow> window = popup.window();
         popup.close();
         QVERIFY(!popup.window());
@@ -300,7 +310,7 @@ private slots:
 
     void fadeWhenWanted() {
         WidgetPopup popup(popupFont(), true);
-        popup.open(u"EN"_qs, u"fading"_qs, [] {});
+        popup.open(messageFor(u"EN"_qs, u"fading"_qs), {nullptr, [] {}});
         QPointer<PopupWindow> window = popup.window();
         QVERIFY(window->isVisible());
         QTRY_COMPARE(window->windowOpacity(), 1.0);
