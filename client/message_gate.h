@@ -10,9 +10,9 @@
 //   too new        its time lies more than max-message-age ahead of this computer's clock
 //   replayed       the same (key, time, id) was shown before
 //
-// An unsigned message passes when signatures are not required. A validly signed, fresh message whose
-// id repeats the last confirmed one passes before the replay check, so that a workstation listed
-// under two groups still answers the second copy "confirmed" at once; any other copy of a message
+// An unsigned message passes when signatures are not required. A validly signed, fresh copy of the last
+// confirmed message (same id, sender and text) passes before the replay check, so that a workstation
+// listed under two groups still answers the second copy "confirmed" at once; any other copy of a message
 // already shown is a replay.
 //
 // The moment of arrival is not known exactly: the client leaves its socket unread while a pop-up is
@@ -53,7 +53,7 @@ public:
 
     explicit MessageGate(ClientPolicy policy);
 
-    // `datagram`: the bytes as received. `repeatsLastConfirmed`: the message's id equals the id the user
+    // `datagram`: the bytes as received. `repeatsLastConfirmed`: the message is a copy of the one the user
     // confirmed last. Times are UTC seconds. A message that passes and will be shown is remembered.
     GateVerdict admit(QByteArrayView datagram, const QString& id, bool repeatsLastConfirmed,
                       qint64 arrivedNoEarlierThan, qint64 now);

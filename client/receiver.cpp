@@ -85,7 +85,7 @@ void Receiver::handle(const QHostAddress& sender, const QByteArray& datagram, qi
     const MessageDatagram message = readMessageDatagram(datagram);
     if (m_gate && !admit(sender, datagram, message, arrivedNoEarlierThan, now))
         return;
-    if (isAlreadyConfirmed(m_state, message.id)) {
+    if (isAlreadyConfirmed(m_state, sender, message)) {
         sendReport(sender, message.id, REPORT_STATUS_CONFIRMED);
         return;
     }
@@ -104,7 +104,7 @@ void Receiver::showing() {
 bool Receiver::admit(const QHostAddress& sender, const QByteArray& datagram, const MessageDatagram& message,
                      qint64 arrivedNoEarlierThan, qint64 now) {
     const GateVerdict verdict =
-        m_gate->admit(datagram, message.id, isAlreadyConfirmed(m_state, message.id), arrivedNoEarlierThan, now);
+        m_gate->admit(datagram, message.id, isAlreadyConfirmed(m_state, sender, message), arrivedNoEarlierThan, now);
     if (!verdict.drop)
         return true;
     const qint64 nowMs =
@@ -123,7 +123,7 @@ void Receiver::confirm() {
     const MessageDatagram& message = shown.fields;
     m_writeEvent(EVENT_CLIENT_CONFIRMED, message.serverHost, message.id, message.text);
     sendReport(shown.senderAddress, message.id, REPORT_STATUS_CONFIRMED);
-    m_state.lastConfirmedId = message.id;
+    m_state.lastConfirmed = ConfirmedMessage{message.id, shown.senderAddress, message.text};
     m_popup.close();
     scheduleRead();
 }

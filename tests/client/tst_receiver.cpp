@@ -80,7 +80,8 @@ private slots:
     void cleanup() { m_client.reset(); }
 
     void messageShownThenConfirmed() {
-        FakeConsole::sendMessage(u"EN"_qs, u"420195130"_qs, u"Printer on floor 2\r\nis out of paper"_qs, u"ADMIN-PC"_qs);
+        FakeConsole::sendMessage(u"EN"_qs, u"420195130"_qs, u"Printer on floor 2\r\nis out of paper"_qs,
+                                 u"ADMIN-PC"_qs);
         const auto received = m_console.nextReport();
         QVERIFY(received);
         QCOMPARE(received->id, u"420195130"_qs);
@@ -102,7 +103,7 @@ private slots:
         QCOMPARE(confirmed->host, u"PC-07"_qs);
         QCOMPARE(confirmed->fqdn, u"PC-07.CORP.LAN"_qs);
         QVERIFY(!m_client->popup.window());
-        QCOMPARE(m_client->state.lastConfirmedId, u"420195130"_qs);
+        QCOMPARE(m_client->state.lastConfirmed.value_or(ConfirmedMessage{}).id, u"420195130"_qs);
     }
 
     void eventsBeforeReports() {
@@ -125,7 +126,7 @@ private slots:
     void repeatOfConfirmedIdAnsweredAtOnce() {
         QVERIFY(confirmMessage(u"7"_qs));
         m_client->events.clear();
-        FakeConsole::sendMessage(u"EN"_qs, u"7"_qs, u"again"_qs, u"ADMIN-PC"_qs);
+        FakeConsole::sendMessage(u"EN"_qs, u"7"_qs, u"text 7"_qs, u"ADMIN-PC"_qs);
         const auto report = m_console.nextReport();
         QVERIFY(report);
         QCOMPARE(report->id + u' ' + report->status, u"7 2"_qs);
@@ -163,20 +164,49 @@ private slots:
     void onlyTheLastConfirmedIdIsRemembered() {
         QVERIFY(confirmMessage(u"A"_qs));
         QVERIFY(confirmMessage(u"B"_qs));
-        FakeConsole::sendMessage(u"EN"_qs, u"A"_qs, u"again"_qs, u"ADMIN-PC"_qs);
+        FakeConsole::sendMessage(u"EN"_qs, u"A"_qs, u"text A"_qs, u"ADMIN-PC"_qs);
         QCOMPARE(next(), u"A 1"_qs);
         QVERIFY(m_client->popup.window());
     }
 
-    void emptyIdBeforeAndAfterFirstConfirmation() {
-        FakeConsole::sendRaw("no separator at all");
-        QCOMPARE(next(), u" 2"_qs);
-        QVERIFY(!m_client->popup.window());
-        QVERIFY(confirmMessage(u"9"_qs));
-        FakeConsole::sendRaw("no separator at all");
-        QCOMPARE(next(), u" 1"_qs);
-        // "no separator at all" is no language: the words of the last pop-up stay.
-        QCOMPARE(m_client->popup.window()->windowTitle(), u"Message"_qs);
+    // Only a copy of the message confirmed last is answered "2" unseen. `confirmFirst`: the id confirmed
+    // before (from 127.0.0.1, text "text <id>"), none when null. Reports to 127.0.0.2 reach `otherConsole`.
+    void repeatRule_data() {
+        QTest::addColumn<QString>("confirmFirst");
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("status");
+        const QString local = u"127.0.0.1"_qs, other = u"127.0.0.2"_qs;
+        QTest::newRow("same id, sender and text") << u"7"_qs << local << u"7"_qs << u"text 7"_qs << u"2"_qs;
+        QTest::newRow("same id, other sender") << u"7"_qs << other << u"7"_qs << u"text 7"_qs << u"1"_qs;
+        QTest::newRow("same id, other text") << u"7"_qs << local << u"7"_qs << u"text 8"_qs << u"1"_qs;
+        QTest::newRow("empty id, fresh client") << QString() << local << QString() << u"text "_qs << u"1"_qs;
+        QTest::newRow("empty id after the same message") << u""_qs << local << QString() << u"text "_qs << u"1"_qs;
+    }
+    void repeatRule() {
+        QFETCH(QString, confirmFirst);
+        QFETCH(QString, sender);
+        QFETCH(QString, id);
+        QFETCH(QString, text);
+        QFETCH(QString, status);
+        if (!confirmFirst.isNull()) {
+            FakeConsole::sendMessage(u"EN"_qs, confirmFirst, u"text "_qs + confirmFirst, u"ADMIN-PC"_qs);
+            QCOMPARE(next(), confirmFirst + u" 1"_qs);
+            m_client->pressOk();
+            QCOMPARE(next(), confirmFirst + u" 2"_qs);
+        }
+        QUdpSocket otherConsole;
+        QVERIFY(otherConsole.bind(QHostAddress(u"127.0.0.2"_qs), REPORT_PORT));
+        QUdpSocket socket;
+        QVERIFY(socket.bind(QHostAddress(sender), 0));
+        socket.writeDatagram(formatMessageDatagram(u"EN"_qs, id, text, u"ADMIN-PC"_qs).toUtf8(),
+                             QHostAddress::LocalHost, MESSAGE_PORT);
+        QUdpSocket& console = sender == u"127.0.0.1" ? m_console.socket() : otherConsole;
+        QTRY_VERIFY(console.hasPendingDatagrams());
+        const Fields report = splitFields(QString::fromUtf8(console.receiveDatagram().data()));
+        QCOMPARE(report[0] + u' ' + report[1], id + u' ' + status);
+        QCOMPARE(m_client->shownText(), status == u"1" ? text : QString());
     }
 
     void datagramSizes_data() {
@@ -190,7 +220,8 @@ private slots:
     void datagramSizes() {
         QFETCH(int, size);
         QFETCH(bool, answered);
-        const QByteArray head = "EN\x04" "77\x04";
+        const QByteArray head = "EN\x04"
+                                "77\x04";
         FakeConsole::sendRaw(head + QByteArray(size - head.size(), 'x'));
         if (answered) {
             QCOMPARE(next(), u"77 1"_qs);
@@ -207,7 +238,8 @@ private slots:
 
     void onlyFirst2000BytesUsed() {
         // 2040 bytes: the text is cut at byte 2000, the sender is lost, a letter cut in two is not decoded.
-        const QByteArray head = "EN\x04" "88\x04";
+        const QByteArray head = "EN\x04"
+                                "88\x04";
         QByteArray text(2000 - head.size() - 1, 'a');
         text += "\xD0\x96"; // "Ж" across byte 2000
         const QByteArray datagram = head + text + "\x04" + QByteArray(2040 - head.size() - text.size() - 1, 'H');
@@ -232,7 +264,10 @@ private slots:
                              QHostAddress::LocalHost, MESSAGE_PORT);
         QTRY_VERIFY(otherConsole.hasPendingDatagrams());
         const QByteArray report = otherConsole.receiveDatagram().data();
-        QCOMPARE(report, QByteArray("31\x04" "1\x04" "PC-07\x04" "PC-07.CORP.LAN"));
+        QCOMPARE(report, QByteArray("31\x04"
+                                    "1\x04"
+                                    "PC-07\x04"
+                                    "PC-07.CORP.LAN"));
         QVERIFY(!m_console.hasPendingReport());
     }
 
@@ -242,7 +277,7 @@ private slots:
         QCOMPARE(next(), u"X 1"_qs);
         constexpr int COUNT = 300;
         for (int i = 0; i < COUNT; ++i)
-            FakeConsole::sendMessage(u"EN"_qs, u"X"_qs, QString::number(i), u"ADMIN-PC"_qs);
+            FakeConsole::sendMessage(u"EN"_qs, u"X"_qs, u"hold"_qs, u"ADMIN-PC"_qs);
         QVERIFY(!m_console.reportArrivesWithin(200));
         m_client->pressOk();
         QCOMPARE(next(), u"X 2"_qs);

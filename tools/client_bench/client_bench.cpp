@@ -11,6 +11,7 @@
 // Options: --cold N (20), --warm N (200), --idle-seconds S (30), --client PATH.
 
 #include "client_state.h"
+#include "client_test_support.h"
 #include "popup_window.h"
 #include "protocol.h"
 #include "receiver.h"
@@ -38,7 +39,9 @@ using namespace plinket;
 
 namespace {
 
-void send(const QByteArray& datagram) { sendDatagramFromFreshSocket(datagram, QHostAddress::LocalHost, MESSAGE_PORT); }
+void send(const QByteArray& datagram) {
+    sendDatagramFromFreshSocket(datagram, QHostAddress::LocalHost, MESSAGE_PORT);
+}
 
 QByteArray message(const QString& id) {
     return formatMessageDatagram(u"EN"_qs, id, u"Benchmark message\r\nsecond line"_qs, u"BENCH"_qs).toUtf8();
@@ -77,8 +80,8 @@ void print(const char* what, const QList<double>& ms) {
         return;
     }
     const Stats s = stats(ms);
-    std::printf("%-44s n=%-4lld min %.2f  median %.2f  p95 %.2f  max %.2f ms\n", what, static_cast<long long>(ms.size()),
-                s.min, s.median, s.p95, s.max);
+    std::printf("%-44s n=%-4lld min %.2f  median %.2f  p95 %.2f  max %.2f ms\n", what,
+                static_cast<long long>(ms.size()), s.min, s.median, s.p95, s.max);
 }
 
 class ClientProcess {
@@ -95,18 +98,8 @@ public:
         m_process.terminate();
         m_process.waitForFinished(5000);
     }
-    // Until the client answers a probe (an empty ID is answered "2" at once before any confirmation).
-    bool waitUntilListening(QUdpSocket& reports) {
-        QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired()) {
-            send("probe");
-            if (nextStatus(reports, 20)) {
-                drain(reports);
-                return true;
-            }
-        }
-        return false;
-    }
+    // Until the client has bound its port (messages sent from then on reach it).
+    bool waitUntilListening() { return test::FakeConsole::waitUntilClientListens(); }
     qint64 pid() const { return m_process.processId(); }
 
 private:
@@ -151,7 +144,7 @@ void measureCold(const QString& path, QUdpSocket& reports, int runs) {
     QList<double> toReport;
     for (int i = 0; i < runs; ++i) {
         ClientProcess client(path);
-        if (!client.waitUntilListening(reports)) {
+        if (!client.waitUntilListening()) {
             std::printf("cold: the client did not start\n");
             return;
         }
@@ -210,7 +203,7 @@ void measureWarm(QUdpSocket& reports, int samples) {
 
 void measureIdle(const QString& path, QUdpSocket& reports, int seconds) {
     ClientProcess client(path);
-    if (!client.waitUntilListening(reports)) {
+    if (!client.waitUntilListening()) {
         std::printf("idle: the client did not start\n");
         return;
     }
@@ -230,7 +223,8 @@ void measureIdle(const QString& path, QUdpSocket& reports, int seconds) {
     nextStatus(reports, 5000);
     sleepWithEvents(1000);
     period("idle, one pop-up open:");
-    std::printf("%-44s VmRSS %s, VmHWM %s\n", "memory, one pop-up open:", statusField(client.pid(), "VmRSS").constData(),
+    std::printf("%-44s VmRSS %s, VmHWM %s\n",
+                "memory, one pop-up open:", statusField(client.pid(), "VmRSS").constData(),
                 statusField(client.pid(), "VmHWM").constData());
 }
 
@@ -239,10 +233,11 @@ void measureIdle(const QString& path, QUdpSocket& reports, int seconds) {
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addOptions({{u"client"_qs, u"plinket_client to measure"_qs, u"path"_qs, QStringLiteral(PLINKET_CLIENT_BINARY)},
-                       {u"cold"_qs, u"cold samples"_qs, u"n"_qs, u"20"_qs},
-                       {u"warm"_qs, u"warm samples"_qs, u"n"_qs, u"200"_qs},
-                       {u"idle-seconds"_qs, u"length of each idle period"_qs, u"s"_qs, u"30"_qs}});
+    parser.addOptions(
+        {{u"client"_qs, u"plinket_client to measure"_qs, u"path"_qs, QStringLiteral(PLINKET_CLIENT_BINARY)},
+         {u"cold"_qs, u"cold samples"_qs, u"n"_qs, u"20"_qs},
+         {u"warm"_qs, u"warm samples"_qs, u"n"_qs, u"200"_qs},
+         {u"idle-seconds"_qs, u"length of each idle period"_qs, u"s"_qs, u"30"_qs}});
     parser.addHelpOption();
     parser.process(app);
 
