@@ -21,10 +21,13 @@ struct IncomingMessage {
 };
 
 // What the pop-up tells the receive loop about one message. `visible` is called once, when a person
-// can see the pop-up; `confirmed` once, when a person has pressed OK. Both run from the event loop.
+// can see the pop-up (checked, not assumed); `confirmed` once, when a person has deliberately pressed OK.
+// `waiting` is called at most once, when the pop-up could not be seen soon after it opened, with the
+// reason ("screen locked", ...). All run from the event loop; any may be left empty.
 struct PopupCallbacks {
     std::function<void()> visible;
     std::function<void()> confirmed;
+    std::function<void(const QString& reason)> waiting;
 };
 
 } // namespace plinket

@@ -12,6 +12,7 @@
 #include "message_box.h"
 #include "network_init.h"
 #include "popup_native.h"
+#include "popup_visibility.h"
 #include "popup_window.h"
 #include "receiver.h"
 #include "session_end.h"
@@ -98,6 +99,11 @@ int main(int argc, char* argv[]) {
     reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_STARTED, QString::fromUtf16(CLIENT_VERSION));
     if (!popupDesktop().keepsOnTop)
         reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_NOT_ON_TOP);
+    // Without X11 nothing tells whether a person can see the pop-up: it counts as seen once shown.
+    if (!VisibilityWatch::canVerify())
+        reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_WINDOW_MANAGER_LIMIT,
+                    QStringLiteral("be checked for being seen (it counts as seen once shown)"), windowManagerName());
+    treatUnplannedExitAsSessionEnd();
 
     Receiver receiver(state, popup, socket.release());
     const ClientPolicy policy = loadClientPolicy(clientPolicyDirectory());

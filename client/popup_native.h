@@ -22,6 +22,9 @@ struct PopupDesktop {
     bool drawsTitleBar = true;
 };
 
+// The window manager's own name (_NET_WM_NAME of its check window on X11), for the journal.
+QString windowManagerName();
+
 // Asks the running session; cheap enough to call for every pop-up (a window manager can be replaced).
 PopupDesktop popupDesktop();
 

@@ -11,6 +11,10 @@ PopupDesktop popupDesktop() {
     return {};
 }
 
+QString windowManagerName() {
+    return QStringLiteral("Windows");
+}
+
 void preparePopupWindow(QWidget* window) {
     (void)window->winId();
 }

@@ -53,4 +53,22 @@ QString normalizeLineBreaks(const QString& text) {
     return result;
 }
 
+QString withoutDirectionControls(const QString& text) {
+    QString result = text;
+    result.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+    });
+    return result;
+}
+
+QStringList possibleTitles(const PopupTexts& texts, const QString& lang) {
+    QStringList titles{texts.titleWord};
+    for (const int minutes : {881, 882, 888}) {
+        PopupTexts copy = texts;
+        titles << ageTitle(copy, lang, minutes);
+    }
+    return titles;
+}
+
 } // namespace plinket

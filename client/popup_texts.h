@@ -3,6 +3,7 @@
 // The words of the pop-up's title and its once-a-minute age line ("Message 5 minutes ago"), without widgets.
 
 #include <QString>
+#include <QStringList>
 
 namespace plinket {
 
@@ -27,5 +28,14 @@ QString ageTitle(PopupTexts& texts, const QString& lang, int minutes);
 
 // Each CR LF, lone CR or lone LF becomes one line break ("\n"): consoles send CR LF.
 QString normalizeLineBreaks(const QString& text);
+
+// The text without the Unicode controls that override or isolate the writing direction (U+202A to U+202E,
+// U+2066 to U+2069): shown, they could make "1234-5678" read "8765-4321". The text's own letters still
+// take their natural direction. (The journal keeps the text as it came.)
+QString withoutDirectionControls(const QString& text);
+
+// Every title the pop-up of `lang` can show: the title word and the age lines of three-digit minutes,
+// one with each ending. The pop-up is made wide enough for the widest.
+QStringList possibleTitles(const PopupTexts& texts, const QString& lang);
 
 } // namespace plinket

@@ -90,7 +90,12 @@ void Receiver::handle(const QHostAddress& sender, const QByteArray& datagram, qi
         return;
     }
     m_shown = IncomingMessage{sender, QHostAddress(), QDateTime::currentMSecsSinceEpoch(), message, QString()};
-    m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); }});
+    m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); },
+                            [this](const QString& reason) {
+                                if (m_shown)
+                                    m_writeEvent(EVENT_CLIENT_WAITING, m_shown->fields.serverHost, m_shown->fields.id,
+                                                 reason);
+                            }});
 }
 
 void Receiver::showing() {

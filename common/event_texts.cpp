@@ -27,6 +27,12 @@ constexpr EventText TEXTS[] = {
      u"подтверждаются."},
     {EventSource::Client, 106, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a6a", u"Message from %1 was dropped: %2.%rMessage ID: %3",
      u"Сообщение от %1 отброшено: %2.%rID сообщения: %3"},
+    {EventSource::Client, 107, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a6b",
+     u"Message from %1 is waiting to be seen: %3. It is reported as received once it can be seen.%rMessage ID: %2",
+     u"Сообщение от %1 ждёт, пока его увидят: %3. О получении будет сообщено, когда его станет видно.%rID "
+     u"сообщения: %2"},
+    {EventSource::Client, 108, "b7e3f4a1c9d24e5f8a6b0c1d2e3f4a6c", u"Under %2 the pop-up cannot %1.",
+     u"Под управлением %2 всплывающее окно не может: %1."},
     {EventSource::Server, 101, "4d2a9c7e1b5f4a3c8e6d0f1a2b3c4d65", u"Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3",
      u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3"},
     {EventSource::Send, 101, "9e61c5d03a8f4b27b4d1e07c5f2a3b65", u"Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3",

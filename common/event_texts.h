@@ -29,6 +29,10 @@ inline constexpr int EVENT_CLIENT_UPDATE = 104;     // in the message file only;
 inline constexpr int EVENT_CLIENT_NOT_ON_TOP = 105; // at start-up, on a desktop that cannot keep pop-ups on top
 // A message the workstation's signature policy dropped: %1 sender address, %2 reason, %3 message ID.
 inline constexpr int EVENT_CLIENT_DROPPED = 106;
+// A message that waits to be seen, once per message: %1 sender, %2 message ID, %3 why it cannot be seen yet.
+inline constexpr int EVENT_CLIENT_WAITING = 107;
+// What the window manager makes impossible for the pop-up, once per run: %1 what, %2 the window manager.
+inline constexpr int EVENT_CLIENT_WINDOW_MANAGER_LIMIT = 108;
 inline constexpr int EVENT_SERVER_DELIVERY_CLOSED = 101;
 inline constexpr int EVENT_SEND_DELIVERY_CLOSED = 101; // the console's event 101, written by plinket_send
 

@@ -71,27 +71,29 @@ private slots:
         QVERIFY(client.waitForStarted());
         QVERIFY(m_console.waitUntilClientListens());
 
-        QList<JournalRecord> events = waitForClientEvents(journal, 1);
-        QCOMPARE(events.size(), 1);
+        QList<JournalRecord> events = waitForClientEvents(journal, 2);
+        QCOMPARE(events.size(), 2);
         QCOMPARE(eventFields(events[0]), (QByteArrayList{"100", "1.40", "", ""}));
         QCOMPARE(events[0].value("MESSAGE"), QByteArray("Version 1.40 is launched."));
         QCOMPARE(events[0].value("PRIORITY"), QByteArray("6"));
+        // Nothing on this screen tells whether a person can see the pop-up, and the client says so.
+        QCOMPARE(eventFields(events[1]).value(0), QByteArray("108"));
 
         const QString text = u"Обед\r\nв 13:00"_qs;
         FakeConsole::sendMessage(u"RU"_qs, u"420195131"_qs, text, u"ADMIN-PC"_qs);
         QCOMPARE(m_console.nextReport().value_or(test::Report{}).status, u"1"_qs);
-        events = waitForClientEvents(journal, 2);
-        QCOMPARE(events.size(), 2);
-        QCOMPARE(eventFields(events[1]), (QByteArrayList{"101", "ADMIN-PC", "420195131", text.toUtf8()}));
+        events = waitForClientEvents(journal, 3);
+        QCOMPARE(events.size(), 3);
+        QCOMPARE(eventFields(events[2]), (QByteArrayList{"101", "ADMIN-PC", "420195131", text.toUtf8()}));
 
         client.terminate(); // SIGTERM, as at the end of the session, with the pop-up open
         QVERIFY(client.waitForFinished(5000));
         QCOMPARE(client.exitStatus(), QProcess::NormalExit);
         QCOMPARE(client.exitCode(), 0);
-        events = waitForClientEvents(journal, 3);
-        QCOMPARE(events.size(), 3);
-        QCOMPARE(eventFields(events[2]), (QByteArrayList{"103", "", "", ""}));
-        QCOMPARE(events[2].value("MESSAGE"), QByteArray("System shutdown signal was received. Terminating."));
+        events = waitForClientEvents(journal, 4);
+        QCOMPARE(events.size(), 4);
+        QCOMPARE(eventFields(events[3]), (QByteArrayList{"103", "", "", ""}));
+        QCOMPARE(events[3].value("MESSAGE"), QByteArray("System shutdown signal was received. Terminating."));
         QVERIFY(!m_console.reportArrivesWithin(300)); // no "2" for the pop-up that was open
     }
 
@@ -101,7 +103,7 @@ private slots:
         ClientState state;
         state.hostName = u"PC-07"_qs;
         state.fqdn = u"PC-07.CORP.LAN"_qs;
-        WidgetPopup popup(popupFont(), false);
+        WidgetPopup popup(popupFont(), false, DeliberateAct{0, 0});
         auto* socket = new QUdpSocket;
         QVERIFY(bindMessageSocket(*socket));
         Receiver receiver(state, popup, socket);

@@ -23,7 +23,8 @@ struct WrittenEvent {
 
 // One client in this process: the real pop-up, the receive loop on UDP 47127, events recorded.
 struct Client {
-    explicit Client(FakeConsole& console) : popup(popupFont(), false) {
+    // OK counts at once: the timing of a person's act is the pop-up's own test.
+    explicit Client(FakeConsole& console) : popup(popupFont(), false, DeliberateAct{0, 0}) {
         state.hostName = u"PC-07"_qs;
         state.fqdn = u"PC-07.CORP.LAN"_qs;
         auto* socket = new QUdpSocket;
