@@ -164,11 +164,17 @@ void redrawScreen(QWidget* window) {
     });
 }
 
-bool isUnmappedEvent(const QByteArray& eventType, void* message) {
+MapChange mapChange(const QByteArray& eventType, void* message) {
     if (eventType != "xcb_generic_event_t" || !message)
-        return false;
-    const auto* event = static_cast<const xcb_generic_event_t*>(message);
-    return (event->response_type & ~0x80) == XCB_UNMAP_NOTIFY;
+        return MapChange::None;
+    switch (static_cast<const xcb_generic_event_t*>(message)->response_type & ~0x80) {
+    case XCB_UNMAP_NOTIFY:
+        return MapChange::Unmapped;
+    case XCB_MAP_NOTIFY:
+        return MapChange::Mapped;
+    default:
+        return MapChange::None;
+    }
 }
 
 } // namespace plinket

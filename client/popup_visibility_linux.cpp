@@ -9,6 +9,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -17,6 +18,7 @@
 #include <QSet>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -39,10 +41,17 @@ template <typename T> Reply<T> owned(T* reply) {
     return Reply<T>(reply, &std::free);
 }
 
-// Each step that works at making the pop-up visible is tried at most this often per message.
+// Each step that works at making the pop-up visible is tried at most MAX_TRIES times in TRY_PERIOD_MS, so
+// that a window manager (or a program) that undoes it every time is not fought without end.
 constexpr int MAX_TRIES = 4;
-// Shading by the user (a wheel turn on the title bar) is undone as often as it happens, within reason.
-constexpr int MAX_UNSHADES = 50;
+constexpr int TRY_PERIOD_MS = 5000;
+// A step is not repeated sooner than this: the window manager first has to act on it.
+constexpr int SETTLE_MS = 250;
+
+// The moments a step was last tried, within TRY_PERIOD_MS.
+struct Tries {
+    QList<qint64> at;
+};
 
 const QString LOGIN_SERVICE = QStringLiteral("org.freedesktop.login1");
 const QString SAVER_SERVICE = QStringLiteral("org.freedesktop.ScreenSaver");
@@ -172,8 +181,10 @@ public:
         DesktopView view;
         view.locked = m_session->locked();
         view.blanked = m_session->saverActive();
+        // Nothing here says when the pop-up is covered or taken away again: once exposed, it stays seen.
         QWindow* handle = m_window ? m_window->windowHandle() : nullptr;
-        view.viewable = handle && handle->isExposed() && !m_session->pending();
+        m_exposed = m_exposed || (handle && handle->isExposed());
+        view.viewable = m_exposed && !m_session->pending();
         if (view.blanked && m_saverWakes++ < MAX_TRIES && m_window)
             wakeDisplay(m_window);
         return firstHindrance(view);
@@ -191,6 +202,7 @@ protected:
 private:
     QPointer<QWidget> m_window;
     SessionWatch* m_session;
+    bool m_exposed = false;
     int m_saverWakes = 0;
 };
 
@@ -263,6 +275,15 @@ public:
             m_atoms[i] = reply ? reply->atom : XCB_NONE;
         }
 
+        m_clock.start();
+        m_retry.setSingleShot(true);
+        connect(&m_retry, &QTimer::timeout, this, &X11Watch::announce);
+        m_limitTimer.setSingleShot(true);
+        connect(&m_limitTimer, &QTimer::timeout, this, [this] {
+            if (!m_exhausted.isEmpty())
+                reportLimit(std::exchange(m_exhausted, QString()));
+            announce();
+        });
         const uint32_t rootEvents = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
         xcb_change_window_attributes(m_connection, m_root, XCB_CW_EVENT_MASK, &rootEvents);
         const uint32_t windowEvents = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -293,7 +314,10 @@ public:
         const DesktopView view = look();
         act(view);
         xcb_flush(m_connection);
-        return firstHindrance(view);
+        const std::optional<Hindrance> hindrance = firstHindrance(view);
+        if (!hindrance)
+            m_exhausted.clear();
+        return hindrance;
     }
 
 protected:
@@ -323,6 +347,13 @@ private:
         bool any = false;
         while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
             any = true;
+            // Mapped anew (after an unmapping behind its back): the window manager has forgotten what was
+            // asked of it, so every step may be tried afresh.
+            const auto* map = reinterpret_cast<const xcb_map_notify_event_t*>(event);
+            if ((event->response_type & ~0x80) == XCB_MAP_NOTIFY && map->window == m_id) {
+                m_tries = {};
+                m_transientFor = XCB_NONE;
+            }
             std::free(event);
         }
         if (xcb_connection_has_error(m_connection)) {
@@ -456,10 +487,12 @@ private:
         const QList<uint32_t> states = values32(property(m_id, NET_WM_STATE));
         view.shaded = hasState(states, NET_WM_STATE_SHADED);
         m_sticky = hasState(states, NET_WM_STATE_STICKY);
+        m_above = hasState(states, NET_WM_STATE_ABOVE);
         const QList<uint32_t> wmState = values32(property(m_id, WM_STATE));
         m_managed = !wmState.isEmpty();
         view.minimised = (m_managed && wmState[0] == 3) || hasState(states, NET_WM_STATE_HIDDEN);
         const std::optional<uint32_t> desktop = cardinal(m_id, NET_WM_DESKTOP);
+        m_sticky = m_sticky || desktop == ALL_DESKTOPS; // some window managers say it only this way
         const std::optional<uint32_t> current = cardinal(m_root, NET_CURRENT_DESKTOP);
         view.otherWorkspace = desktop && current && *desktop != ALL_DESKTOPS && *desktop != *current;
 
@@ -487,16 +520,28 @@ private:
                        reinterpret_cast<const char*>(&event));
     }
 
-    // Tries `step` while it has tries left for this message; once they are used up without success the
-    // journal says what the window manager does not allow.
-    template <typename Step> void attempt(int& tries, int maxTries, const QString& impossible, Step step) {
-        if (tries < maxTries) {
-            ++tries;
+    // Tries `step` while it has tries left; once they are used up the journal says (once per run) what the
+    // window manager does not allow, and the step is tried again when the period lets it.
+    template <typename Step> void attempt(Tries& tries, const QString& impossible, Step step) {
+        const qint64 now = m_clock.elapsed();
+        tries.at.removeIf([now](qint64 at) { return now - at >= TRY_PERIOD_MS; });
+        if (!tries.at.isEmpty() && now - tries.at.constLast() < SETTLE_MS) {
+            retryIn(tries.at.constLast() + SETTLE_MS - now);
+        } else if (tries.at.size() < MAX_TRIES) {
+            tries.at.append(now);
             step();
-        } else if (tries == maxTries) {
-            ++tries;
-            reportLimit(impossible);
+            retryIn(SETTLE_MS); // looked at again even if the window manager says nothing
+        } else {
+            // Told only if the pop-up is still not visible when the step may be tried again.
+            m_exhausted = impossible;
+            if (!m_limitTimer.isActive())
+                m_limitTimer.start(int(TRY_PERIOD_MS - (now - tries.at.constFirst()) + 1));
         }
+    }
+
+    void retryIn(qint64 ms) {
+        if (!m_retry.isActive() || m_retry.remainingTime() > ms)
+            m_retry.start(int(ms));
     }
 
     void act(const DesktopView& view) {
@@ -505,23 +550,28 @@ private:
         if (view.locked)
             return; // nothing to do until the person unlocks
         if (view.showingDesktop)
-            attempt(m_tries.showDesktop, MAX_TRIES, u"leave \"show desktop\""_qs, [&] {
+            attempt(m_tries.showDesktop, u"leave \"show desktop\""_qs, [&] {
                 clientMessage(m_root, NET_SHOWING_DESKTOP, {0, 0, 0, 0, 0});
             });
         // On every workspace: asked once more after mapping (some window managers ignore the request
         // made before, or take "all workspaces" for the last one), and again whenever it is lost.
         if (m_managed && (!m_sticky || view.otherWorkspace))
-            attempt(m_tries.sticky, MAX_TRIES, u"be shown on every workspace"_qs, [&] {
+            attempt(m_tries.sticky, u"be shown on every workspace"_qs, [&] {
                 clientMessage(m_id, NET_WM_DESKTOP, {ALL_DESKTOPS, FROM_PAGER, 0, 0, 0});
                 clientMessage(m_id, NET_WM_STATE, {1, m_atoms[NET_WM_STATE_STICKY], 0, FROM_PAGER, 0});
             });
         if (view.shaded)
-            attempt(m_tries.unshade, MAX_UNSHADES, u"stay unrolled"_qs, [&] {
+            attempt(m_tries.unshade, u"stay unrolled"_qs, [&] {
                 clientMessage(m_id, NET_WM_STATE, {0, m_atoms[NET_WM_STATE_SHADED], 0, FROM_PAGER, 0});
             });
         if (view.minimised)
-            attempt(m_tries.restore, MAX_TRIES, u"stay out of the minimised state"_qs,
+            attempt(m_tries.restore, u"stay out of the minimised state"_qs,
                     [&] { xcb_map_window(m_connection, m_id); });
+        // Kept above: asked again where a window manager forgot it (after the pop-up was minimised, say).
+        if (m_managed && !m_above)
+            attempt(m_tries.above, u"be kept above other windows"_qs, [&] {
+                clientMessage(m_id, NET_WM_STATE, {1, m_atoms[NET_WM_STATE_ABOVE], 0, FROM_PAGER, 0});
+            });
         if (view.covered && !view.showingDesktop && !view.otherWorkspace && !view.minimised && !view.shaded)
             raise();
     }
@@ -532,8 +582,9 @@ private:
     // stacks above the window it belongs to.
     void raise() {
         const xcb_window_t client = clientOf(m_coveringFrame);
-        attempt(m_tries.raise, MAX_TRIES, u"stay above " + describe(client), [&] {
-            if (m_tries.raise > 1 && client != m_transientFor) {
+        const bool fullscreen = hasState(values32(property(client, NET_WM_STATE)), NET_WM_STATE_FULLSCREEN);
+        attempt(m_tries.raise, u"stay above " + describe(client), [&] {
+            if ((fullscreen || m_tries.raise.at.size() > 1) && client != m_transientFor) {
                 m_transientFor = client;
                 xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, m_id, XCB_ATOM_WM_TRANSIENT_FOR,
                                     XCB_ATOM_WINDOW, 32, 1, &client);
@@ -558,7 +609,7 @@ private:
     // A screen saver that blanks without a lock is ended: the X server's own, xscreensaver's (through its
     // own command, which knows how to reach it) and the desktop's (through the display wake).
     void endBlanking() {
-        attempt(m_tries.unblank, MAX_TRIES, u"end the screen saver"_qs, [&] {
+        attempt(m_tries.unblank, u"end the screen saver"_qs, [&] {
             if (m_saverOn)
                 xcb_force_screen_saver(m_connection, XCB_SCREEN_SAVER_RESET);
             if (m_xscreensaverBlanks) {
@@ -590,8 +641,13 @@ private:
     bool m_xscreensaverBlanks = false;
     xcb_window_t m_coveringFrame = XCB_NONE;
     xcb_window_t m_transientFor = XCB_NONE;
+    bool m_above = false;
+    QElapsedTimer m_clock;
+    QTimer m_retry;      // looks again once a step had time to work
+    QTimer m_limitTimer; // looks again once the tries of a step are renewed
+    QString m_exhausted; // the step whose tries ran out while the pop-up could not be seen
     struct {
-        int showDesktop = 0, sticky = 0, unshade = 0, restore = 0, raise = 0, unblank = 0;
+        Tries showDesktop, sticky, unshade, restore, above, raise, unblank;
     } m_tries;
 };
 

@@ -191,7 +191,11 @@ void PopupWindow::changeEvent(QEvent* event) {
 }
 
 bool PopupWindow::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-    if (isVisible() && isUnmappedEvent(eventType, message)) {
+    const MapChange change = mapChange(eventType, message);
+    if (change == MapChange::Mapped) {
+        m_reshowing = false;
+    } else if (change == MapChange::Unmapped && isVisible() && !m_reshowing) {
+        // (Not the unmapping of our own hide() in comeBack(), which arrives after the window is shown again.)
         m_unmapped = true;
         m_comeBack.start();
     }
@@ -205,6 +209,7 @@ void PopupWindow::comeBack() {
         setWindowState(windowState() & ~Qt::WindowMinimized);
     if (std::exchange(m_unmapped, false)) {
         // Shown anew, so the window manager learns again everything it forgot when the window went.
+        m_reshowing = true;
         hide();
         showWithoutActivating();
     }

@@ -80,6 +80,7 @@ private:
     bool m_okPressCounts = false; // the OK button went down deliberately
     QElapsedTimer m_sinceLastKey; // since the pop-up became active, or since the last key typed into it
     bool m_unmapped = false;
+    bool m_reshowing = false; // shown anew after an unmapping, and not yet mapped again
     QTimer m_comeBack;
 };
 
