@@ -233,10 +233,21 @@ bool pressOk(int number) {
             if (window.isEmpty() || clicked.contains(id) || !size.isValid())
                 continue;
             clicked.insert(id);
+            // A click within half a second of the pop-up becoming visible does not count: click until the
+            // pop-up is gone.
             const QPoint ok = okButtonRectIn(size).center();
-            xdotool({u"mousemove"_qs, u"--window"_qs, QString::fromLatin1(window), QString::number(ok.x()),
-                     QString::number(ok.y()), u"click"_qs, u"1"_qs});
-            return true;
+            const auto stillShown = [&] {
+                return xdotool({u"search"_qs, u"--onlyvisible"_qs, u"--name"_qs, u"^Message$"_qs})
+                    .split('\n')
+                    .contains(window);
+            };
+            do {
+                xdotool({u"mousemove"_qs, u"--window"_qs, QString::fromLatin1(window), QString::number(ok.x()),
+                         QString::number(ok.y()), u"click"_qs, u"1"_qs});
+                for (QDeadlineTimer gone(700); stillShown() && !gone.hasExpired();)
+                    QThread::msleep(50);
+            } while (stillShown() && !deadline.hasExpired());
+            return !stillShown();
         }
     }
     return false;
