@@ -1,5 +1,7 @@
 #include "protocol.h"
 
+#include <sodium.h>
+
 namespace plinket {
 
 namespace {
@@ -57,6 +59,13 @@ QString decodePayload(const QByteArray& bytes, int limit) {
 qint32 makeMessageId(const QDateTime& localDateTime) {
     const QDateTime asIfUtc(localDateTime.date(), localDateTime.time(), Qt::UTC);
     return static_cast<qint32>(static_cast<quint32>(asIfUtc.toSecsSinceEpoch() - MESSAGE_ID_EPOCH));
+}
+
+qint32 randomMessageId() {
+    // sodium_init() is idempotent and thread-safe; it picks the system's random source (getrandom on Linux).
+    static const bool ready = sodium_init() >= 0;
+    (void)ready;
+    return static_cast<qint32>(randombytes_uniform(static_cast<uint32_t>(MAX_MESSAGE_ID))) + 1;
 }
 
 qint64 parseInteger(const QString& fieldText) {

@@ -126,12 +126,10 @@ int main(int argc, char* argv[]) {
     holdStopRequests();
     QMutex recipientsLock;
     BroadcastSetting broadcast(BroadcastSnapshot{options.broadcastAddress.isEmpty() ? 0 : 1, options.broadcastAddress});
-    MessageIdLock idLock;
     const bool showProgress = stderrIsTerminal();
     const SendSetup setup{choice.list,
                           recipientsLock,
                           broadcast,
-                          idLock,
                           language,
                           QSysInfo::machineHostName().toUpper(),
                           text,
@@ -166,8 +164,5 @@ int main(int argc, char* argv[]) {
             warn(r.name + u": no address for \""_qs + r.host + u"\"; nothing was sent to it"_qs);
     if (outcome.datagramsSent == 0)
         warn(u"nothing could be sent"_qs);
-    // The output is complete; a caller reading it need not wait for the id's second to pass.
-    std::fclose(stdout);
-    releaseAfterIdSecond(idLock, outcome.messageId);
     return exitCode(outcome, options.require);
 }

@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QEventLoop>
 #include <QSet>
-#include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -19,16 +18,11 @@ namespace {
 
 // How often the run looks at the records (progress, the early end) and at stop requests.
 constexpr int POLL_MS = 50;
-constexpr int ID_LOCK_TIMEOUT_MS = 5000;
 // The listener binds its port at once; this only bounds a machine that does not schedule it.
 constexpr int LISTENER_START_MS = 30'000;
 
 void writeSendEvent(const QString& id, const QString& text, const QString& statusList) {
     reportEvent(EventSource::Send, EVENT_TYPE_INFORMATION, EVENT_SEND_DELIVERY_CLOSED, id, text, statusList);
-}
-
-bool idSecondOver(qint32 id) {
-    return makeMessageId(QDateTime::currentDateTime()) > id;
 }
 
 // The ticked clients by what they have reported so far. `open` counts those that may still reach the
@@ -94,10 +88,6 @@ SendRun runSend(const SendSetup& s) {
                               "running); sending without waiting, the reports go to that program")
                    .arg(REPORT_PORT));
     }
-
-    if (!s.idLock.acquire(ID_LOCK_TIMEOUT_MS))
-        s.warn(u"another plinket_send on this computer keeps the message id lock; "
-               "this message may carry the same id as its message"_qs);
 
     QTimer deliveryTimer;
     QEventLoop loop;
@@ -170,8 +160,6 @@ SendRun runSend(const SendSetup& s) {
     QTimer poll;
     QString shownProgress;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (s.idLock.held() && idSecondOver(id))
-            s.idLock.release();
         if (takeStopRequest()) {
             s.warn(u"stopped: the round is closed with the states as they stand"_qs);
             finish();
@@ -234,12 +222,6 @@ SendRun runSend(const SendSetup& s) {
     if (!waiting)
         writeSendEvent(QString::number(id), s.text, statusLines(out, s.language, u"\r\n"_qs));
     return run;
-}
-
-void releaseAfterIdSecond(MessageIdLock& lock, qint32 id) {
-    while (lock.held() && !idSecondOver(id))
-        QThread::msleep(10);
-    lock.release();
 }
 
 } // namespace plinket

@@ -31,7 +31,6 @@ struct SendSetup {
     RecipientList& recipients; // ticked; the run owns them until it returns
     QMutex& recipientsLock;
     BroadcastSetting& broadcast; // enabled with an address for --broadcast
-    MessageIdLock& idLock;       // taken before the id; released here once the id's second is over
     QString language;            // "EN" or "RU": field 1 of the datagram and the words of the record
     QString senderName;          // this computer's host name, upper-cased
     QString text;                // CR LF line breaks
@@ -61,9 +60,5 @@ struct SendRun {
 
 // Runs the send to its end (it runs its own event loop; a QCoreApplication must exist).
 SendRun runSend(const SendSetup& setup);
-
-// Returns once the clock has left the second of message id `id`, then releases the lock (at once when
-// it is no longer held): the next sender on this computer then takes a later id.
-void releaseAfterIdSecond(MessageIdLock& lock, qint32 id);
 
 } // namespace plinket
