@@ -116,6 +116,7 @@ ReportDatagram readReportDatagram(const QHostAddress& source, const QByteArray& 
     const Fields f = splitFields(decodePayload(datagram, SERVER_PAYLOAD_LIMIT));
     ReportDatagram report;
     report.senderAddress = dottedAddress(source);
+    report.senderIPv4 = source.toIPv4Address();
     report.id = static_cast<qint32>(static_cast<quint32>(parseInteger(f[0])));
     report.status = static_cast<quint8>(parseInteger(f[1]));
     report.host = report.senderAddress == QLatin1String("127.0.0.1") ? QStringLiteral("LOCALHOST") : f[2];

@@ -70,10 +70,11 @@ struct MessageDatagram {
 MessageDatagram readMessageDatagram(const QByteArray& datagram);
 
 struct ReportDatagram {
-    QString senderAddress; // dotted decimal source address of the datagram
-    qint32 id = 0;         // low 32 bits of the parsed ID field
-    quint8 status = 0;     // low 8 bits of the parsed STATUS field
-    QString host;          // "LOCALHOST" when the report came from 127.0.0.1
+    QString senderAddress;  // dotted decimal source address of the datagram
+    quint32 senderIPv4 = 0; // the same address as a number (0 when it is not IPv4)
+    qint32 id = 0;          // low 32 bits of the parsed ID field
+    quint8 status = 0;      // low 8 bits of the parsed STATUS field
+    QString host;           // "LOCALHOST" when the report came from 127.0.0.1
     QString fqdn;
 };
 
