@@ -19,8 +19,9 @@ void reportEvent(EventSource source, int eventType, int eventId, const QString& 
                  const QString& s3) {
     (void)eventType; // every event of both programs is an information event: journal priority 6
     const EventText* text = findEventText(source, eventId);
-    const QString message =
-        text ? formatEventText(QString::fromUtf16(text->english), s1, s2, s3) : s1 + u'\n' + s2 + u'\n' + s3;
+    // MESSAGE shows control and direction characters escaped; the PLINKET_STRING fields keep every byte.
+    const QString message = text ? journalMessage(QString::fromUtf16(text->english), s1, s2, s3)
+                                 : escapeEventString(s1 + u'\n' + s2 + u'\n' + s3, true);
 
     // Each field is "NAME=value"; sd_journal_sendv handles values with line breaks itself.
     const std::array<QByteArray, 8> fields = {
