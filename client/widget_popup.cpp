@@ -38,10 +38,11 @@ void WidgetPopup::open(const IncomingMessage& message, PopupCallbacks callbacks)
     close();
     selectWords(m_texts, message.fields.lang);
     m_lang = message.fields.lang;
+    m_signer = message.signer;
     m_callbacks = std::move(callbacks);
 
-    m_window = new PopupWindow(m_texts.titleWord, normalizeLineBreaks(message.fields.text), m_font,
-                               !popupDesktop().drawsTitleBar);
+    m_window = new PopupWindow(titleWithSigner(m_texts, m_texts.titleWord, m_signer),
+                               normalizeLineBreaks(message.fields.text), m_font, !popupDesktop().drawsTitleBar);
     connect(m_window, &PopupWindow::okPressed, this, [this] {
         if (auto confirmedNow = std::exchange(m_callbacks.confirmed, nullptr))
             confirmedNow();
@@ -62,7 +63,7 @@ void WidgetPopup::open(const IncomingMessage& message, PopupCallbacks callbacks)
 void WidgetPopup::advanceAge() {
     if (!m_window)
         return;
-    m_window->setWindowTitle(ageTitle(m_texts, m_lang, m_minutesElapsed));
+    m_window->setWindowTitle(titleWithSigner(m_texts, ageTitle(m_texts, m_lang, m_minutesElapsed), m_signer));
     ++m_minutesElapsed;
 }
 

@@ -40,6 +40,7 @@ private:
     bool m_fadeEffects;
     PopupTexts m_texts;
     QString m_lang;
+    QString m_signer;
     int m_minutesElapsed = 1;
     QTimer m_ageTimer;
     QPointer<PopupWindow> m_window;
