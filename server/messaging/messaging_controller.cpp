@@ -88,6 +88,9 @@ void MessagingController::onSend(const QString& text) {
     if (openRound)
         writeRoundEvent(m_job, openRound->statusList);
 
+    // Before the worker starts: a report can come back as soon as the first datagram has left.
+    if (m_hooks.workstationKeys)
+        m_hooks.workstationKeys->expectMessageTime(key ? sendTime.toSecsSinceEpoch() : 0);
     const QString datagram = datagramWith(id);
     m_job = SendJob{key ? signMessageDatagram(datagram, *key, sendTime.toSecsSinceEpoch()) : datagram, text, id};
     auto* worker = new SendWorker(m_job, broadcast, m_recipients, m_lock, m_hooks.sendOptions);

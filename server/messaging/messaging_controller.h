@@ -26,6 +26,7 @@
 #include "delivery_round.h"
 #include "message_signature.h"
 #include "send_worker.h"
+#include "workstation_keys.h"
 
 #include <QDateTime>
 #include <QMutex>
@@ -64,6 +65,8 @@ public:
         SendWorker::Options sendOptions;
         // The console's signing key; none: messages go out unsigned.
         std::shared_ptr<const SigningKey> signingKey;
+        // The pinned report keys the listener judges reports by; told the signature time of each Send.
+        std::shared_ptr<WorkstationKeys> workstationKeys;
     };
 
     MessagingController(RecipientList& recipients, QMutex& recipientsLock, BroadcastSetting& broadcast,

@@ -72,7 +72,9 @@ SendRun runSend(const SendSetup& s) {
     // Without waiting nothing listens; the port is only tried, to say where the reports go.
     bool portFree = false;
     if (waiting) {
-        run.listener = std::make_unique<ReportListener>(s.recipients, s.recipientsLock, nullptr, nullptr);
+        ReportListener::Options options;
+        options.keys = s.workstationKeys;
+        run.listener = std::make_unique<ReportListener>(s.recipients, s.recipientsLock, nullptr, nullptr, options);
         run.listener->start();
         portFree = run.listener->waitUntilListening(LISTENER_START_MS);
     } else {
@@ -117,6 +119,7 @@ SendRun runSend(const SendSetup& s) {
     };
     // Signed with the console's key from the same working folder, as the console's Send is.
     hooks.signingKey = s.signingKey;
+    hooks.workstationKeys = s.workstationKeys;
     MessagingController controller(s.recipients, s.recipientsLock, s.broadcast, deliveryTimer, s.language, s.senderName,
                                    std::move(hooks));
 
@@ -216,7 +219,7 @@ SendRun runSend(const SendSetup& s) {
                 continue;
             const bool noAddress = unresolved.contains(i);
             out.recipients.append({r.name, r.host, r.deliveryStatus, r.reportTime,
-                                   sent > 0 && r.messageId == id && !noAddress, noAddress});
+                                   sent > 0 && r.messageId == id && !noAddress, noAddress, r.reportTrust});
         }
     }
     if (!waiting)

@@ -36,10 +36,11 @@ struct SendSetup {
     QString text;                // CR LF line breaks
     int waitSeconds = 60;
     Requirement require = Requirement::Confirmed;
-    bool showProgress = false;                         // a progress line on standard error
-    std::function<void(const QString&)> warn;          // one line for standard error
-    std::function<void(const QString&)> progress;      // the progress line (empty: clear it)
-    std::shared_ptr<const SigningKey> signingKey = {}; // the console's signing.key; none: unsigned
+    bool showProgress = false;                             // a progress line on standard error
+    std::function<void(const QString&)> warn;              // one line for standard error
+    std::function<void(const QString&)> progress;          // the progress line (empty: clear it)
+    std::shared_ptr<const SigningKey> signingKey = {};     // the console's signing.key; none: unsigned
+    std::shared_ptr<WorkstationKeys> workstationKeys = {}; // known-workstations beside clients.ini
 };
 
 enum class SendEnd {

@@ -21,13 +21,13 @@ namespace plinket::test {
 bool enterPrivateNetwork();
 
 // QTEST_MAIN for the tests that use the UDP ports.
-#define PLINKET_PRIVATE_NETWORK_TEST_MAIN(TestObject)                                                             \
-    int main(int argc, char* argv[]) {                                                                             \
-        plinket::test::enterPrivateNetwork();                                                                      \
-        QApplication app(argc, argv);                                                                              \
-        TestObject tc;                                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                                      \
+#define PLINKET_PRIVATE_NETWORK_TEST_MAIN(TestObject)                                                                  \
+    int main(int argc, char* argv[]) {                                                                                 \
+        plinket::test::enterPrivateNetwork();                                                                          \
+        QApplication app(argc, argv);                                                                                  \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }
 
 struct Report {
@@ -36,6 +36,7 @@ struct Report {
     QString host;
     QString fqdn;
     quint16 sourcePort = 0;
+    QByteArray bytes; // the datagram as it came
 };
 
 class FakeConsole {
