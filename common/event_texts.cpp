@@ -117,21 +117,27 @@ QString escapeEventString(const QString& text, bool keepLineBreaks) {
     return out;
 }
 
-QString journalMessage(const QString& pattern, const QString& s1, const QString& s2, const QString& s3) {
+std::array<QString, 3> shownEventStrings(const QString& pattern, const QString& s1, const QString& s2,
+                                         const QString& s3) {
     const auto shown = [&pattern](const QString& s, char16_t digit) {
         const QString marker = u"%r%"_qs + QChar(digit);
         return escapeEventString(s, pattern.contains(marker));
     };
-    return formatEventText(pattern, shown(s1, u'1'), shown(s2, u'2'), shown(s3, u'3'));
+    return {shown(s1, u'1'), shown(s2, u'2'), shown(s3, u'3')};
+}
+
+QString journalMessage(const QString& pattern, const QString& s1, const QString& s2, const QString& s3) {
+    const std::array<QString, 3> shown = shownEventStrings(pattern, s1, s2, s3);
+    return formatEventText(pattern, shown[0], shown[1], shown[2]);
 }
 
 QString journalCatalog(EventSource which) {
     // journalctl -x fills @NAME@ from the record's own fields, so the pattern's %n become references
     // to the insertion-string fields and %r a line break.
     const auto reference = [](const char* field) { return QString(u'@' + QLatin1String(field) + u'@'); };
-    const QString s1 = reference(JOURNAL_STRING_FIELDS[0]);
-    const QString s2 = reference(JOURNAL_STRING_FIELDS[1]);
-    const QString s3 = reference(JOURNAL_STRING_FIELDS[2]);
+    const QString s1 = reference(JOURNAL_SHOWN_FIELDS[0]);
+    const QString s2 = reference(JOURNAL_SHOWN_FIELDS[1]);
+    const QString s3 = reference(JOURNAL_SHOWN_FIELDS[2]);
     QString out = u"# " % eventSourceName(which) % u" journal message catalog, generated from the event text table.\n";
     for (const EventText& t : TEXTS) {
         if (t.source != which)

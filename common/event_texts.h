@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <array>
 #include <span>
 
 namespace plinket {
@@ -45,6 +46,10 @@ inline constexpr auto CLIENT_VERSION = u"" PLINKET_VERSION; // the project versi
 // only for field names made of capital letters and "_", so these names must have no digits.
 inline constexpr const char* JOURNAL_STRING_FIELDS[3] = {"PLINKET_STRING_ONE", "PLINKET_STRING_TWO",
                                                          "PLINKET_STRING_THREE"};
+// The same strings as MESSAGE shows them (escaped, see journalMessage). The catalog fills in these, so
+// that `journalctl -x` shows no forged line either.
+inline constexpr const char* JOURNAL_SHOWN_FIELDS[3] = {"PLINKET_SHOWN_ONE", "PLINKET_SHOWN_TWO",
+                                                        "PLINKET_SHOWN_THREE"};
 
 QString eventSourceName(EventSource source); // "Plinket Client" / "Plinket Server" / "Plinket Send"
 
@@ -65,6 +70,9 @@ QString journalMessage(const QString& pattern, const QString& s1, const QString&
 
 // One insertion string shown that way.
 QString escapeEventString(const QString& text, bool keepLineBreaks);
+// The three strings as journalMessage puts them into `pattern`.
+std::array<QString, 3> shownEventStrings(const QString& pattern, const QString& s1, const QString& s2,
+                                         const QString& s3);
 
 // One program's journal message catalog (both languages), as installed with that program.
 QString journalCatalog(EventSource source);
