@@ -18,6 +18,7 @@ struct IncomingMessage {
     qint64 arrivedAtMs = 0;     // UTC milliseconds since 1970 at which it reached this computer
     MessageDatagram fields;     // LANG, ID, TEXT, SERVERHOST
     QString signer;             // the name of the trusted key that signed it; empty when unsigned
+    qint64 signedAtUtc = 0;     // TIME of its signature field (checked or not); 0 when it carries none
 };
 
 // What the pop-up tells the receive loop about one message. `visible` is called once, when a person

@@ -31,7 +31,7 @@ MessageGate::MessageGate(ClientPolicy policy) : m_policy(std::move(policy)) {}
 GateVerdict MessageGate::admit(QByteArrayView datagram, const QString& id, bool repeatsLastConfirmed,
                                qint64 arrivedNoEarlierThan, qint64 now) {
     const SignatureCheck check = checkMessageSignature(datagram, m_policy.trustedKeys);
-    GateVerdict verdict{std::nullopt, check.keyId};
+    GateVerdict verdict{std::nullopt, check.keyId, 0, QString()};
     switch (check.status) {
     case SignatureCheck::Status::Unsigned:
         if (m_policy.requireSignature)
@@ -57,6 +57,9 @@ GateVerdict MessageGate::admit(QByteArrayView datagram, const QString& id, bool 
         verdict.drop = DropReason::TooNew;
         return verdict;
     }
+    verdict.signedAtUtc = check.utcSeconds;
+    if (check.keyIndex >= 0 && check.keyIndex < m_policy.trustedKeyNames.size())
+        verdict.signer = m_policy.trustedKeyNames[check.keyIndex];
     if (repeatsLastConfirmed)
         return verdict;
 
@@ -80,15 +83,32 @@ GateVerdict MessageGate::admit(QByteArrayView datagram, const QString& id, bool 
 
 bool DropEventLimiter::allow(quint32 senderIPv4, qint64 nowMs) {
     const auto recent = [nowMs](qint64 last) { return nowMs - last < 1000; };
-    if (const auto it = m_lastEvent.constFind(senderIPv4); it != m_lastEvent.cend() && recent(*it))
+    const auto leaveOut = [&] {
+        ++m_leftOut;
+        if (m_leftOutSenders.size() < MAX_COUNTED_SENDERS)
+            m_leftOutSenders.insert(senderIPv4);
+        else
+            m_moreSenders = m_moreSenders || !m_leftOutSenders.contains(senderIPv4);
         return false;
+    };
+    if (const auto it = m_lastEvent.constFind(senderIPv4); it != m_lastEvent.cend() && recent(*it))
+        return leaveOut();
     if (m_lastEvent.size() >= MAX_SENDERS && !m_lastEvent.contains(senderIPv4)) {
         m_lastEvent.removeIf([&](QHash<quint32, qint64>::iterator it) { return !recent(it.value()); });
         if (m_lastEvent.size() >= MAX_SENDERS)
-            return false;
+            return leaveOut();
     }
     m_lastEvent.insert(senderIPv4, nowMs);
     return true;
+}
+
+DropEventLimiter::LeftOut DropEventLimiter::takeLeftOut() {
+    LeftOut out{m_leftOut, QString::number(m_leftOutSenders.size()) + (m_moreSenders ? u"+"_qs : QString())};
+    m_leftOut = 0;
+    m_leftOutSenders.clear();
+    m_leftOutSenders.squeeze();
+    m_moreSenders = false;
+    return out;
 }
 
 } // namespace plinket

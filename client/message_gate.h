@@ -29,6 +29,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <limits>
@@ -45,6 +46,8 @@ QString dropReasonText(DropReason reason, const QByteArray& keyId = {});
 struct GateVerdict {
     std::optional<DropReason> drop; // nothing: the message goes on as any message does
     QByteArray keyId;               // the signature's key id, when it could be read
+    qint64 signedAtUtc = 0;         // TIME of a valid signature
+    QString signer;                 // the name of the trusted key that made a valid signature
 };
 
 class MessageGate {
@@ -75,16 +78,30 @@ private:
 };
 
 // One journal event per sender per second at most, and at most MAX_SENDERS events per second over all
-// senders together, so a flood (also one with forged source addresses) cannot fill the journal.
+// senders together, so a flood (also one with forged source addresses) cannot fill the journal. What it
+// leaves out is counted, so that a summary (event 109) can say how many drops went unwritten, from how
+// many senders, and real attempts hidden in a flood are never invisible.
 class DropEventLimiter {
 public:
     static constexpr int MAX_SENDERS = 64;
+    // Distinct senders counted per summary, at most (a flood from forged addresses must not grow memory).
+    static constexpr int MAX_COUNTED_SENDERS = 10000;
 
     // True when a drop from `senderIPv4` may be written now (`nowMs`: a monotonic clock in milliseconds).
     bool allow(quint32 senderIPv4, qint64 nowMs);
 
+    struct LeftOut {
+        qint64 drops = 0;
+        QString senders; // how many, "10000+" beyond the count
+    };
+    // The drops left out since the last call, and forgets them.
+    LeftOut takeLeftOut();
+
 private:
     QHash<quint32, qint64> m_lastEvent;
+    qint64 m_leftOut = 0;
+    QSet<quint32> m_leftOutSenders;
+    bool m_moreSenders = false;
 };
 
 } // namespace plinket

@@ -7,10 +7,12 @@ void selectWords(PopupTexts& texts, const QString& lang) {
         texts.titleWord = QStringLiteral("Сообщение");
         texts.minuteWord = QStringLiteral("минут");
         texts.agoWord = QStringLiteral("назад");
+        texts.signedByWord = QStringLiteral("подписано:");
     } else if (lang == u"EN") {
         texts.titleWord = QStringLiteral("Message");
         texts.minuteWord = QStringLiteral("minute");
         texts.agoWord = QStringLiteral("ago");
+        texts.signedByWord = QStringLiteral("signed by");
     }
 }
 
@@ -35,6 +37,21 @@ QString ageTitle(PopupTexts& texts, const QString& lang, int minutes) {
     updatePluralEnding(texts, lang, minutes);
     return texts.titleWord + u' ' + QString::number(minutes) + u' ' + texts.minuteWord + texts.pluralEnding + u' ' +
            texts.agoWord;
+}
+
+QString titleWithSigner(const PopupTexts& texts, const QString& title, const QString& signer) {
+    QString name;
+    for (const QChar c : signer) {
+        const QChar::Category category = c.category();
+        if (category != QChar::Other_Control && category != QChar::Other_Format && !c.isSpace())
+            name += c;
+        else if (c.isSpace() && !name.isEmpty() && !name.endsWith(u' '))
+            name += u' ';
+    }
+    name = name.trimmed().left(40);
+    if (name.isEmpty())
+        return title;
+    return title + u" \u00B7 "_qs + texts.signedByWord + u' ' + name;
 }
 
 QString normalizeLineBreaks(const QString& text) {

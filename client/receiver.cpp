@@ -21,6 +21,12 @@ void writeJournalEvent(int eventId, const QString& s1, const QString& s2, const 
     reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, eventId, s1, s2, s3);
 }
 
+// A report for a signed message carries this workstation's signature where it has a key of its own; any
+// other report is the four fields, byte for byte as always.
+QByteArray signedReport(const QByteArray& report, const SigningKey* key, qint64 signedAtUtc) {
+    return key && signedAtUtc > 0 ? signReportDatagram(report, *key, signedAtUtc) : report;
+}
+
 } // namespace
 
 bool bindMessageSocket(QUdpSocket& socket, quint16 port) {
@@ -35,6 +41,9 @@ bool bindMessageSocket(QUdpSocket& socket, quint16 port) {
 Receiver::Receiver(ClientState& state, Popup& popup, QUdpSocket* boundSocket, QObject* parent)
     : QObject(parent), m_state(state), m_popup(popup), m_socket(boundSocket), m_writeEvent(writeJournalEvent) {
     m_socket->setParent(this);
+    m_dropSummary.setSingleShot(true);
+    m_dropSummary.setInterval(DROP_SUMMARY_DELAY_MS);
+    connect(&m_dropSummary, &QTimer::timeout, this, &Receiver::writeDropSummary);
 }
 
 void Receiver::start() {
@@ -83,13 +92,21 @@ void Receiver::readNext() {
 
 void Receiver::handle(const QHostAddress& sender, const QByteArray& datagram, qint64 arrivedNoEarlierThan, qint64 now) {
     const MessageDatagram message = readMessageDatagram(datagram);
-    if (m_gate && !admit(sender, datagram, message, arrivedNoEarlierThan, now))
+    GateVerdict verdict;
+    if (m_gate && !admit(sender, datagram, message, arrivedNoEarlierThan, now, verdict))
         return;
+    // The time a report signature names: the checked signature's, or (no policy here) the field's as read.
+    qint64 signedAt = verdict.signedAtUtc;
+    if (!m_gate && m_workstationKey) {
+        const SignatureReading reading = readSignatureField(datagram);
+        signedAt = reading.kind == SignatureReading::Kind::Present ? reading.utcSeconds : 0;
+    }
     if (isAlreadyConfirmed(m_state, sender, message)) {
-        sendReport(sender, message.id, REPORT_STATUS_CONFIRMED);
+        sendReport(sender, message.id, REPORT_STATUS_CONFIRMED, signedAt);
         return;
     }
-    m_shown = IncomingMessage{sender, QHostAddress(), QDateTime::currentMSecsSinceEpoch(), message, QString()};
+    m_shown =
+        IncomingMessage{sender, QHostAddress(), QDateTime::currentMSecsSinceEpoch(), message, verdict.signer, signedAt};
     m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); },
                             [this](const QString& reason) {
                                 if (m_shown)
@@ -103,13 +120,13 @@ void Receiver::showing() {
         return;
     const MessageDatagram& message = m_shown->fields;
     m_writeEvent(EVENT_CLIENT_RECEIVED, message.serverHost, message.id, message.text);
-    sendReport(m_shown->senderAddress, message.id, REPORT_STATUS_RECEIVED);
+    sendReport(m_shown->senderAddress, message.id, REPORT_STATUS_RECEIVED, m_shown->signedAtUtc);
 }
 
 bool Receiver::admit(const QHostAddress& sender, const QByteArray& datagram, const MessageDatagram& message,
-                     qint64 arrivedNoEarlierThan, qint64 now) {
-    const GateVerdict verdict =
-        m_gate->admit(datagram, message.id, isAlreadyConfirmed(m_state, sender, message), arrivedNoEarlierThan, now);
+                     qint64 arrivedNoEarlierThan, qint64 now, GateVerdict& verdict) {
+    verdict = m_gate->admit(datagram, message.id, isAlreadyConfirmed(m_state, sender, message), arrivedNoEarlierThan,
+                            now);
     if (!verdict.drop)
         return true;
     const qint64 nowMs =
@@ -118,7 +135,15 @@ bool Receiver::admit(const QHostAddress& sender, const QByteArray& datagram, con
     if (m_dropEvents.allow(sender.toIPv4Address(), nowMs))
         m_writeEvent(EVENT_CLIENT_DROPPED, dottedAddress(sender), dropReasonText(*verdict.drop, verdict.keyId),
                      message.id);
+    else if (!m_dropSummary.isActive())
+        m_dropSummary.start();
     return false;
+}
+
+void Receiver::writeDropSummary() {
+    const DropEventLimiter::LeftOut leftOut = m_dropEvents.takeLeftOut();
+    if (leftOut.drops > 0)
+        m_writeEvent(EVENT_CLIENT_DROPS_SUMMARY, QString::number(leftOut.drops), leftOut.senders, QString());
 }
 
 void Receiver::confirm() {
@@ -127,15 +152,15 @@ void Receiver::confirm() {
     const IncomingMessage shown = *std::exchange(m_shown, std::nullopt);
     const MessageDatagram& message = shown.fields;
     m_writeEvent(EVENT_CLIENT_CONFIRMED, message.serverHost, message.id, message.text);
-    sendReport(shown.senderAddress, message.id, REPORT_STATUS_CONFIRMED);
+    sendReport(shown.senderAddress, message.id, REPORT_STATUS_CONFIRMED, shown.signedAtUtc);
     m_state.lastConfirmed = ConfirmedMessage{message.id, shown.senderAddress, message.text};
     m_popup.close();
     scheduleRead();
 }
 
-void Receiver::sendReport(const QHostAddress& sender, const QString& id, int status) const {
-    const QString report = formatReportDatagram(id, status, m_state.hostName, m_state.fqdn);
-    sendDatagramFromFreshSocket(report.toUtf8(), sender, REPORT_PORT);
+void Receiver::sendReport(const QHostAddress& sender, const QString& id, int status, qint64 signedAtUtc) const {
+    const QByteArray report = formatReportDatagram(id, status, m_state.hostName, m_state.fqdn).toUtf8();
+    sendDatagramFromFreshSocket(signedReport(report, m_workstationKey.get(), signedAtUtc), sender, REPORT_PORT);
 }
 
 } // namespace plinket

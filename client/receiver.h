@@ -11,6 +11,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -44,8 +45,17 @@ public:
 
     // Checks signatures under the workstation's policy before anything else (client_policy.h). Without a
     // gate every message is taken as it comes. A dropped message is neither shown nor answered; it is
-    // journaled (event 106) at most once per sender per second.
+    // journaled (event 106) at most once per sender per second; the drops that limit leaves out are
+    // summed up in one event 109 a minute after the first of them.
     void setMessageGate(std::unique_ptr<MessageGate> gate) { m_gate = std::move(gate); }
+
+    // The workstation's own key: reports for a signed message carry its signature (report_signature in
+    // message_signature.h). Without one, reports are exactly as they always were.
+    void setWorkstationKey(std::shared_ptr<const SigningKey> key) { m_workstationKey = std::move(key); }
+
+    // How long after the first left-out drop event its summary is written (tests shorten it).
+    static constexpr int DROP_SUMMARY_DELAY_MS = 60'000;
+    void setDropSummaryDelay(int ms) { m_dropSummary.setInterval(ms); }
 
     bool isShowing() const { return m_shown.has_value(); }
 
@@ -55,10 +65,11 @@ private:
     void handle(const QHostAddress& sender, const QByteArray& datagram, qint64 arrivedNoEarlierThan, qint64 now);
     // False when the gate drops the message (after journaling it, within the limit).
     bool admit(const QHostAddress& sender, const QByteArray& datagram, const MessageDatagram& message,
-               qint64 arrivedNoEarlierThan, qint64 now);
+               qint64 arrivedNoEarlierThan, qint64 now, GateVerdict& verdict);
     void showing();
     void confirm();
-    void sendReport(const QHostAddress& sender, const QString& id, int status) const;
+    void sendReport(const QHostAddress& sender, const QString& id, int status, qint64 signedAtUtc) const;
+    void writeDropSummary();
 
     ClientState& m_state;
     Popup& m_popup;
@@ -67,6 +78,8 @@ private:
     std::optional<IncomingMessage> m_shown;
     std::unique_ptr<MessageGate> m_gate;
     DropEventLimiter m_dropEvents;
+    QTimer m_dropSummary; // armed only while drop events are being left out: no wake-ups otherwise
+    std::shared_ptr<const SigningKey> m_workstationKey;
     // Set while datagrams may be waiting unread (a pop-up is open, or a burst is being taken one by
     // one): the UTC second since which that is so, the earliest a waiting datagram can have arrived.
     std::optional<qint64> m_backlogSince;

@@ -48,6 +48,7 @@ void WidgetPopup::open(const IncomingMessage& message, PopupCallbacks callbacks)
     close();
     selectWords(m_texts, message.fields.lang);
     m_lang = message.fields.lang;
+    m_signer = message.signer;
     m_callbacks = std::move(callbacks);
 
     // The age counts from the message's arrival: one that waited (behind another pop-up, or for the
@@ -56,9 +57,14 @@ void WidgetPopup::open(const IncomingMessage& message, PopupCallbacks callbacks)
         message.arrivedAtMs > 0 ? std::max<qint64>(0, QDateTime::currentMSecsSinceEpoch() - message.arrivedAtMs) : 0;
     const int minutes = waitedMs < 1000 ? 0 : int(waitedMs / AGE_INTERVAL_MS);
     const QString title = minutes > 0 ? ageTitle(m_texts, m_lang, minutes) : m_texts.titleWord;
+    // The window is made wide enough for the longest title it may carry, signer included.
+    QStringList titles = possibleTitles(m_texts, m_lang);
+    for (QString& t : titles)
+        t = titleWithSigner(m_texts, t, m_signer);
 
-    m_window = new PopupWindow(title, withoutDirectionControls(normalizeLineBreaks(message.fields.text)), m_font,
-                               !popupDesktop().drawsTitleBar, possibleTitles(m_texts, m_lang));
+    m_window = new PopupWindow(titleWithSigner(m_texts, title, m_signer),
+                               withoutDirectionControls(normalizeLineBreaks(message.fields.text)), m_font,
+                               !popupDesktop().drawsTitleBar, titles);
     m_window->setDeliberateAct(m_act);
     connect(m_window, &PopupWindow::okPressed, this, [this] {
         if (auto confirmedNow = std::exchange(m_callbacks.confirmed, nullptr))
@@ -96,7 +102,7 @@ void WidgetPopup::advanceAge() {
     if (!m_window)
         return;
     m_ageTimer.setInterval(AGE_INTERVAL_MS); // after a first tick that completed a minute begun before opening
-    m_window->setWindowTitle(ageTitle(m_texts, m_lang, m_minutesElapsed));
+    m_window->setWindowTitle(titleWithSigner(m_texts, ageTitle(m_texts, m_lang, m_minutesElapsed), m_signer));
     ++m_minutesElapsed;
 }
 

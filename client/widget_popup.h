@@ -56,6 +56,7 @@ private:
     QTimer m_waitingTimer;
     PopupTexts m_texts;
     QString m_lang;
+    QString m_signer;
     int m_minutesElapsed = 1;
     QTimer m_ageTimer;
     QPointer<PopupWindow> m_window;

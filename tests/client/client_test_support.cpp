@@ -55,7 +55,7 @@ std::optional<Report> FakeConsole::nextReport(int timeoutMs) {
         return std::nullopt;
     const QNetworkDatagram datagram = m_socket.receiveDatagram();
     const Fields f = splitFields(QString::fromUtf8(datagram.data()));
-    return Report{f[0], f[1], f[2], f[3], static_cast<quint16>(datagram.senderPort())};
+    return Report{f[0], f[1], f[2], f[3], static_cast<quint16>(datagram.senderPort()), datagram.data()};
 }
 
 bool FakeConsole::reportArrivesWithin(int ms) {

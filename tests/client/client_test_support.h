@@ -36,6 +36,7 @@ struct Report {
     QString host;
     QString fqdn;
     quint16 sourcePort = 0;
+    QByteArray bytes; // the datagram as it came
 };
 
 // Whether a UDP socket of this network namespace is bound to IPv4 `port` (as /proc/net/udp lists it).

@@ -123,6 +123,19 @@ private slots:
         QCOMPARE(
             QString::fromUtf8(events[1].value("MESSAGE")),
             u"Sender: ADMIN-PC\nMessage ID: 420195130\nStatus: Confirmed\nText:\nPrinter on floor 2 is out of paper"_qs);
+
+        // A forged line in the ID and the sender, a direction override in the text: the journal's MESSAGE
+        // shows them escaped, the structured fields keep them as they came.
+        const QString id = u"7\nStatus: Confirmed"_qs;
+        FakeConsole::sendMessage(u"EN"_qs, id, u"\u202Eexe.txt"_qs, u"ADMIN\rPC"_qs);
+        QCOMPARE(m_console.nextReport().value_or(test::Report{}).status, u"1"_qs);
+        const QList<JournalRecord> forged = waitForClientEvents(journal, 3);
+        QCOMPARE(forged.size(), 3);
+        QCOMPARE(eventFields(forged[2]),
+                 (QByteArrayList{"101", "ADMIN\rPC", id.toUtf8(), u"\u202Eexe.txt"_qs.toUtf8()}));
+        QCOMPARE(QString::fromUtf8(forged[2].value("MESSAGE")),
+                 u"Sender: ADMIN\\u000DPC\nMessage ID: 7\\u000AStatus: Confirmed\nStatus: Received\nText:\n"
+                 u"\\u202Eexe.txt"_qs);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "receiver.h"
 #include "widget_popup.h"
 
+#include <QDateTime>
 #include <QNetworkDatagram>
 #include <QPushButton>
 #include <QTextEdit>
@@ -286,6 +287,87 @@ private slots:
         for (int i = 0; i < COUNT; ++i)
             QCOMPARE(next(), u"X 2"_qs);
         QVERIFY(!m_client->popup.window());
+    }
+
+    // Signed messages and the workstation's own key. A message signed by a trusted key names its signer in
+    // the pop-up's title, outside the text; any other message shows no mark, whatever its text says. With a
+    // workstation key, the "1" and "2" for a signed message carry its signature over the four fields and
+    // the message's time; every other report is the four fields, byte for byte.
+    void signedMessages_data() {
+        QTest::addColumn<bool>("workstationKey");
+        QTest::addColumn<bool>("policy");  // the console's key trusted as "Office console"
+        QTest::addColumn<int>("signedBy"); // 0 unsigned, 1 the console, 2 a stranger
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("signedReports");
+        const QString mark = u"Message \u00B7 signed by Office console"_qs;
+        QTest::newRow("trusted, no workstation key") << false << true << 1 << mark << false;
+        QTest::newRow("trusted, workstation key") << true << true << 1 << mark << true;
+        QTest::newRow("no policy, workstation key") << true << false << 1 << u"Message"_qs << true;
+        QTest::newRow("unsigned, workstation key") << true << true << 0 << u"Message"_qs << false;
+        QTest::newRow("unsigned imitating the mark") << false << true << 0 << u"Message"_qs << false;
+        QTest::newRow("a stranger's key, not trusted") << true << false << 2 << u"Message"_qs << true;
+    }
+    void signedMessages() {
+        QFETCH(bool, workstationKey);
+        QFETCH(bool, policy);
+        QFETCH(int, signedBy);
+        QFETCH(QString, title);
+        QFETCH(bool, signedReports);
+        const SigningKey console = *SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x11'));
+        const SigningKey stranger = *SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x12'));
+        const auto workstation =
+            std::make_shared<const SigningKey>(*SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x13')));
+        if (policy) {
+            ClientPolicy trusted;
+            trusted.trustedKeys = {console.publicKey()};
+            trusted.trustedKeyNames = {u"Office\tconsole\u202E"_qs}; // shown without its controls
+            m_client->receiver->setMessageGate(std::make_unique<MessageGate>(trusted));
+        }
+        if (workstationKey)
+            m_client->receiver->setWorkstationKey(workstation);
+        const qint64 time = QDateTime::currentSecsSinceEpoch();
+        const QString datagram =
+            formatMessageDatagram(u"EN"_qs, u"61"_qs, u"Message \u00B7 signed by Office"_qs, u"ADMIN-PC"_qs);
+        const SigningKey* by = signedBy == 1 ? &console : signedBy == 2 ? &stranger : nullptr;
+        FakeConsole::sendRaw(by ? signMessageDatagram(datagram, *by, time).toUtf8() : datagram.toUtf8());
+        const auto expectReport = [&](const QString& status) {
+            const std::optional<Report> r = m_console.nextReport();
+            QVERIFY(r && r->id == u"61"_qs && r->status == status);
+            const QByteArray plain =
+                formatReportDatagram(u"61"_qs, status.toInt(), u"PC-07"_qs, u"PC-07.CORP.LAN"_qs).toUtf8();
+            QCOMPARE(r->bytes, signedReports ? signReportDatagram(plain, *workstation, time) : plain);
+        };
+        expectReport(u"1"_qs);
+        QCOMPARE(m_client->popup.window()->windowTitle(), title);
+        m_client->pressOk();
+        expectReport(u"2"_qs);
+    }
+
+    // Drops beyond the journal's limit (one event per sender per second) are summed up once, a minute
+    // after the first of them: how many, from how many senders. No timer runs while nothing is dropped.
+    void droppedFloodIsSummedUp() {
+        ClientPolicy required;
+        required.requireSignature = true;
+        m_client->receiver->setMessageGate(std::make_unique<MessageGate>(required));
+        m_client->receiver->setDropSummaryDelay(300);
+        const auto from = [](int sender, int n) {
+            QUdpSocket socket;
+            socket.bind(QHostAddress(QStringLiteral("127.0.3.%1").arg(sender)), 0);
+            for (int i = 0; i < n; ++i)
+                socket.writeDatagram(formatMessageDatagram(u"EN"_qs, u"6"_qs, u"x"_qs, u"A"_qs).toUtf8(),
+                                     QHostAddress::LocalHost, MESSAGE_PORT);
+        };
+        from(1, 5);
+        from(2, 3);
+        const auto count = [&](int id) {
+            return std::count_if(m_client->events.begin(), m_client->events.end(),
+                                 [id](const WrittenEvent& e) { return e.id == id; });
+        };
+        QTRY_COMPARE(count(106), 2);
+        QTRY_COMPARE(count(109), 1);
+        QCOMPARE(m_client->events.last().strings, (QStringList{u"6"_qs, u"2"_qs, QString()}));
+        QTest::qWait(600);
+        QCOMPARE(count(109), 1); // nothing more dropped: no further summary
     }
 };
 
