@@ -20,7 +20,6 @@
 
 #include <QApplication>
 #include <QNetworkProxy>
-#include <QUdpSocket>
 
 #include <cstdio>
 #include <memory>
@@ -66,8 +65,8 @@ int main(int argc, char* argv[]) {
     }
     // Messages and reports travel on the office network itself, never through a configured proxy.
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
-    auto socket = std::make_unique<QUdpSocket>();
-    if (!bindMessageSocket(*socket)) {
+    std::unique_ptr<MessageSocket> socket = MessageSocket::open();
+    if (!socket) {
         showStartupError(QStringLiteral("Can't open port 47127. Already busy?"));
         return 0;
     }
@@ -99,7 +98,7 @@ int main(int argc, char* argv[]) {
     if (!popupDesktop().keepsOnTop)
         reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_NOT_ON_TOP);
 
-    Receiver receiver(state, popup, socket.release());
+    Receiver receiver(state, popup, std::move(socket));
     const ClientPolicy policy = loadClientPolicy(clientPolicyDirectory());
     for (const QString& problem : policy.problems)
         std::fprintf(stderr, "plinket_client: %s\n", qPrintable(problem));

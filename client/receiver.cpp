@@ -4,9 +4,8 @@
 #include "popup.h"
 #include "udp_send.h"
 
-#include <QDateTime>
-#include <QNetworkProxy>
-#include <QUdpSocket>
+#include <QElapsedTimer>
+#include <QSocketNotifier>
 
 #include <chrono>
 
@@ -14,83 +13,124 @@ namespace plinket {
 
 namespace {
 
-// Room for thousands of queued messages; the system caps it at its own maximum (net.core.rmem_max on Linux).
-constexpr int RECEIVE_SOCKET_BUFFER = 4 * 1024 * 1024;
+// Per pass of the event loop: datagrams read at most, and time spent on signature checks and on handing
+// messages over at most, so that the pop-up's own events are never held up for long.
+constexpr int READ_BATCH = 256;
+constexpr qint64 SLICE_NS = 4'000'000;
 
 void writeJournalEvent(int eventId, const QString& s1, const QString& s2, const QString& s3) {
     reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, eventId, s1, s2, s3);
 }
 
-} // namespace
-
-bool bindMessageSocket(QUdpSocket& socket, quint16 port) {
-    // Messages come straight from the console on the office network, never through a proxy.
-    socket.setProxy(QNetworkProxy::NoProxy);
-    if (!socket.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress))
-        return false;
-    socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, RECEIVE_SOCKET_BUFFER);
-    return true;
+qint64 secondsOf(qint64 utcMs) {
+    return utcMs / 1000;
 }
 
-Receiver::Receiver(ClientState& state, Popup& popup, QUdpSocket* boundSocket, QObject* parent)
-    : QObject(parent), m_state(state), m_popup(popup), m_socket(boundSocket), m_writeEvent(writeJournalEvent) {
-    m_socket->setParent(this);
+} // namespace
+
+Receiver::Receiver(ClientState& state, Popup& popup, std::unique_ptr<MessageSocket> socket, QObject* parent)
+    : QObject(parent), m_state(state), m_popup(popup), m_socket(std::move(socket)), m_writeEvent(writeJournalEvent) {}
+
+Receiver::~Receiver() {
+    delete m_notifier; // before the socket it watches is closed
 }
 
 void Receiver::start() {
-    connect(m_socket, &QUdpSocket::readyRead, this, &Receiver::readNext);
-    // Datagrams that arrived during start-up raise no new signal.
-    scheduleRead();
+    m_notifier = new QSocketNotifier(m_socket->descriptor(), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &Receiver::readAvailable);
+    // Datagrams that arrived during start-up are taken at the first pass.
+    QMetaObject::invokeMethod(this, &Receiver::readAvailable, Qt::QueuedConnection);
 }
 
-void Receiver::scheduleRead() {
-    QMetaObject::invokeMethod(this, &Receiver::readNext, Qt::QueuedConnection);
-}
-
-void Receiver::readNext() {
-    // While a pop-up is open the socket stays unread; Qt then stops watching it, so the client sleeps
-    // until OK is pressed, and the queued datagrams are taken afterwards one per pass, in arrival order.
-    if (m_shown)
-        return;
-    // Always attempt the read, even when a wake-up finds nothing (it can: a datagram taken by the read
-    // after OK may still be announced once). Only a read call re-arms QUdpSocket's notifier, and the read
-    // is the test itself, so no datagram can slip in between a check and a read.
-    // One byte more than the limit tells a longer datagram apart: it arrives cut to this size.
-    QByteArray datagram(RECEIVE_BUFFER_SIZE + 1, Qt::Uninitialized);
-    QHostAddress sender;
-    const qint64 size = m_socket->readDatagram(datagram.data(), datagram.size(), &sender);
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    if (size < 0) {
-        m_backlogSince.reset(); // nothing waiting
-        return;
+void Receiver::readAvailable() {
+    ReceivedDatagram datagram;
+    for (int n = 0; n < READ_BATCH; ++n) {
+        const MessageSocket::Receive result = m_socket->receive(datagram);
+        if (result == MessageSocket::Receive::Empty)
+            break;
+        if (result == MessageSocket::Receive::Datagram)
+            take(std::move(datagram));
     }
-    // A datagram read while none was waiting has just arrived; one that waited arrived no earlier than
-    // the moment datagrams began to wait.
-    // (Only signature checks need to know; without them the socket is not asked.)
-    const qint64 arrivedNoEarlierThan = m_backlogSince.value_or(now);
-    if (m_gate && m_socket->hasPendingDatagrams())
-        m_backlogSince = arrivedNoEarlierThan;
-    else
-        m_backlogSince.reset();
-    if (size > RECEIVE_BUFFER_SIZE)
+    // Whatever is left keeps the socket readable, and the notifier fires again at the next pass.
+    process();
+}
+
+void Receiver::take(ReceivedDatagram&& datagram) {
+    if (datagram.tooLong)
         return; // too long to be a message: dropped whole, unanswered
-    datagram.truncate(size);
-    handle(sender, datagram, arrivedNoEarlierThan, now);
-    if (m_shown && !m_backlogSince)
-        m_backlogSince = now; // the socket now stays unread until OK
-    // A further datagram keeps the socket readable, and Qt announces it on the next pass of the loop.
+    WaitingDatagram entry{std::move(datagram), {}};
+    if (m_gate) {
+        entry.verdict = m_gate->screen(entry.datagram.bytes, secondsOf(entry.datagram.arrivedAtMs));
+        if (entry.verdict.drop) {
+            dropped(entry, *entry.verdict.drop);
+            return;
+        }
+    }
+    // In arrival order: a message that needs no check never overtakes one that waits for its check.
+    queue(entry.verdict.needsVerify || !m_unchecked.isEmpty() ? m_unchecked : m_ready, std::move(entry));
 }
 
-void Receiver::handle(const QHostAddress& sender, const QByteArray& datagram, qint64 arrivedNoEarlierThan, qint64 now) {
-    const MessageDatagram message = readMessageDatagram(datagram);
-    if (m_gate && !admit(sender, datagram, message, arrivedNoEarlierThan, now))
+void Receiver::queue(FairQueue& queue, WaitingDatagram&& entry) {
+    if (const std::optional<WaitingDatagram> gaveWay = queue.push(std::move(entry)))
+        dropped(*gaveWay, DropReason::QueueFull);
+}
+
+void Receiver::process() {
+    QElapsedTimer slice;
+    slice.start();
+    while (!m_unchecked.isEmpty() && slice.nsecsElapsed() < SLICE_NS) {
+        WaitingDatagram entry = m_unchecked.takeFront();
+        if (entry.verdict.needsVerify && !m_gate->verify(entry.datagram.bytes))
+            dropped(entry, DropReason::BadSignature);
+        else
+            queue(m_ready, std::move(entry));
+    }
+    while (!m_shown && !m_ready.isEmpty() && slice.nsecsElapsed() < SLICE_NS)
+        handle(m_ready.takeFront());
+    if (!m_unchecked.isEmpty() || (!m_shown && !m_ready.isEmpty()))
+        scheduleProcess();
+}
+
+void Receiver::scheduleProcess() {
+    if (m_processScheduled)
         return;
-    if (isAlreadyConfirmed(m_state, message.id)) {
-        sendReport(sender, message.id, REPORT_STATUS_CONFIRMED);
+    m_processScheduled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_processScheduled = false;
+            process();
+        },
+        Qt::QueuedConnection);
+}
+
+void Receiver::handle(const WaitingDatagram& waiting) {
+    const ReceivedDatagram& d = waiting.datagram;
+    IncomingMessage message{d.source, d.replyFrom, d.arrivedAtMs, readMessageDatagram(d.bytes), QString()};
+    const bool repeat = isAlreadyConfirmed(m_state, message.fields.id);
+    if (m_gate) {
+        if (const std::optional<DropReason> drop =
+                m_gate->remember(waiting.verdict, message.fields.id, repeat, secondsOf(d.arrivedAtMs))) {
+            dropped(waiting, *drop);
+            return;
+        }
+    }
+    if (repeat) {
+        sendReport(message, REPORT_STATUS_CONFIRMED);
         return;
     }
-    m_shown = IncomingMessage{sender, QHostAddress(), QDateTime::currentMSecsSinceEpoch(), message, QString()};
+    m_shown = std::move(message);
     m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); }});
+}
+
+void Receiver::dropped(const WaitingDatagram& waiting, DropReason reason) {
+    const qint64 nowMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    const QHostAddress& sender = waiting.datagram.source;
+    if (m_dropEvents.allow(sender.toIPv4Address(), nowMs))
+        m_writeEvent(EVENT_CLIENT_DROPPED, dottedAddress(sender), dropReasonText(reason, waiting.verdict.keyId),
+                     readMessageDatagram(waiting.datagram.bytes).id);
 }
 
 void Receiver::showing() {
@@ -98,22 +138,7 @@ void Receiver::showing() {
         return;
     const MessageDatagram& message = m_shown->fields;
     m_writeEvent(EVENT_CLIENT_RECEIVED, message.serverHost, message.id, message.text);
-    sendReport(m_shown->senderAddress, message.id, REPORT_STATUS_RECEIVED);
-}
-
-bool Receiver::admit(const QHostAddress& sender, const QByteArray& datagram, const MessageDatagram& message,
-                     qint64 arrivedNoEarlierThan, qint64 now) {
-    const GateVerdict verdict =
-        m_gate->admit(datagram, message.id, isAlreadyConfirmed(m_state, message.id), arrivedNoEarlierThan, now);
-    if (!verdict.drop)
-        return true;
-    const qint64 nowMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    if (m_dropEvents.allow(sender.toIPv4Address(), nowMs))
-        m_writeEvent(EVENT_CLIENT_DROPPED, dottedAddress(sender), dropReasonText(*verdict.drop, verdict.keyId),
-                     message.id);
-    return false;
+    sendReport(*m_shown, REPORT_STATUS_RECEIVED);
 }
 
 void Receiver::confirm() {
@@ -122,15 +147,16 @@ void Receiver::confirm() {
     const IncomingMessage shown = *std::exchange(m_shown, std::nullopt);
     const MessageDatagram& message = shown.fields;
     m_writeEvent(EVENT_CLIENT_CONFIRMED, message.serverHost, message.id, message.text);
-    sendReport(shown.senderAddress, message.id, REPORT_STATUS_CONFIRMED);
+    sendReport(shown, REPORT_STATUS_CONFIRMED);
     m_state.lastConfirmedId = message.id;
     m_popup.close();
-    scheduleRead();
+    scheduleProcess();
 }
 
-void Receiver::sendReport(const QHostAddress& sender, const QString& id, int status) const {
-    const QString report = formatReportDatagram(id, status, m_state.hostName, m_state.fqdn);
-    sendDatagramFromFreshSocket(report.toUtf8(), sender, REPORT_PORT);
+void Receiver::sendReport(const IncomingMessage& message, int status) const {
+    const QString report = formatReportDatagram(message.fields.id, status, m_state.hostName, m_state.fqdn);
+    // From the address the message was sent to, so the console finds the report where it sent the message.
+    sendDatagramFromFreshSocket(report.toUtf8(), message.senderAddress, REPORT_PORT, message.localAddress);
 }
 
 } // namespace plinket

@@ -26,9 +26,11 @@ struct Client {
     explicit Client(FakeConsole& console) : popup(popupFont(), false) {
         state.hostName = u"PC-07"_qs;
         state.fqdn = u"PC-07.CORP.LAN"_qs;
-        auto* socket = new QUdpSocket;
-        bound = bindMessageSocket(*socket);
-        receiver = std::make_unique<Receiver>(state, popup, socket);
+        std::unique_ptr<MessageSocket> socket = MessageSocket::open();
+        bound = socket != nullptr;
+        if (!bound)
+            return;
+        receiver = std::make_unique<Receiver>(state, popup, std::move(socket));
         receiver->setEventWriter([this, &console](int id, const QString& a, const QString& b, const QString& c) {
             events.append({id, {a, b, c}, console.hasPendingReport()});
         });
