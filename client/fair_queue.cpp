@@ -12,19 +12,23 @@ void FairQueue::unrank(quint32 sender, const SenderSlots& own) {
         m_load.erase(std::make_tuple(qsizetype(own.size()), own.back()->sequence, sender));
 }
 
-void FairQueue::removeSlot(SlotList::iterator slot, bool newest) {
-    const quint32 sender = slot->sender;
-    SenderSlots& own = m_senders.at(sender);
-    unrank(sender, own);
+WaitingDatagram FairQueue::take(quint32 sender, bool newest) {
+    Sender& s = m_senders.at(sender);
+    unrank(sender, s.own);
+    const SlotList::iterator slot = newest ? s.own.back() : s.own.front();
     if (newest)
-        own.pop_back();
+        s.own.pop_back();
     else
-        own.pop_front();
+        s.own.pop_front();
+    WaitingDatagram entry = std::move(slot->entry);
     m_entries.erase(slot);
-    if (own.empty())
+    if (s.own.empty()) {
+        m_turns.erase(s.turn);
         m_senders.erase(sender);
-    else
-        rank(sender, own);
+    } else {
+        rank(sender, s.own);
+    }
+    return entry;
 }
 
 std::optional<WaitingDatagram> FairQueue::push(WaitingDatagram entry) {
@@ -32,26 +36,32 @@ std::optional<WaitingDatagram> FairQueue::push(WaitingDatagram entry) {
     std::optional<WaitingDatagram> gaveWay;
     if (size() >= m_capacity) {
         const auto own = m_senders.find(sender);
-        const qsizetype held = own == m_senders.end() ? 0 : qsizetype(own->second.size());
-        const auto [mostHeld, newest, heaviest] = *m_load.rbegin(); // a copy: removeSlot changes the set
+        const qsizetype held = own == m_senders.end() ? 0 : qsizetype(own->second.own.size());
+        const auto [mostHeld, newest, heaviest] = *m_load.rbegin(); // a copy: take() changes the set
         if (held >= mostHeld)
             return entry;
-        const SlotList::iterator victim = m_senders.at(heaviest).back();
-        gaveWay = std::move(victim->entry);
-        removeSlot(victim, true);
+        gaveWay = take(heaviest, true);
     }
-    SenderSlots& own = m_senders[sender];
-    unrank(sender, own);
+    const auto [it, isNew] = m_senders.try_emplace(sender);
+    Sender& s = it->second;
+    if (isNew)
+        s.turn = m_turns.insert(m_turns.end(), sender);
+    unrank(sender, s.own);
     m_entries.push_back(Slot{m_nextSequence++, sender, std::move(entry)});
-    own.push_back(std::prev(m_entries.end()));
-    rank(sender, own);
+    s.own.push_back(std::prev(m_entries.end()));
+    rank(sender, s.own);
     return gaveWay;
 }
 
 WaitingDatagram FairQueue::takeFront() {
-    WaitingDatagram entry = std::move(m_entries.front().entry);
-    removeSlot(m_entries.begin(), false);
-    return entry;
+    return take(m_entries.front().sender, false);
+}
+
+WaitingDatagram FairQueue::takeNextInTurn() {
+    const quint32 sender = m_turns.front();
+    // To the back of the line first: take() removes the sender altogether when this was its last entry.
+    m_turns.splice(m_turns.end(), m_turns, m_turns.begin());
+    return take(sender, false);
 }
 
 } // namespace plinket

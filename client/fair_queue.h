@@ -1,12 +1,17 @@
 #pragma once
 
-// The datagrams the client has read but not yet handled, oldest first, in a bounded queue shared fairly
-// between sender addresses. When the queue is full, room is made where it is fairest: the newest entry of
-// the sender address that holds the most entries gives way (of several that hold as many, the one that
-// sent last), or the newcomer itself when its own sender already holds the most. A flood from some
-// addresses therefore fills the queue only up to where another address needs room, and a sender with
-// fewer entries waiting than every flooding one always gets in. Flooding from more addresses than the
-// queue has places spreads it too thin for that promise: forged source addresses can do so on a LAN.
+// Datagrams the client has read but not yet handled, in a bounded queue shared fairly between sender
+// addresses. When the queue is full, room is made where it is fairest: the newest entry of the sender
+// address that holds the most entries gives way (of several that hold as many, the one that sent last),
+// or the newcomer itself when its own sender already holds the most. A flood from some addresses
+// therefore fills the queue only up to where another address needs room, and a sender with fewer entries
+// waiting than every flooding one always gets in. Flooding from more addresses than the queue has places
+// spreads it too thin for that promise: forged source addresses can do so on a LAN.
+//
+// Entries are taken either oldest first (takeFront), or by turns (takeNextInTurn): each sender with
+// entries waiting gives up its oldest in turn, so work spent on the entries is shared out by sender
+// and a newcomer's entry is taken after at most one entry of each other sender. Each sender's own
+// entries always come out in the order they came in.
 
 #include "message_gate.h"
 #include "message_socket.h"
@@ -33,6 +38,9 @@ public:
     std::optional<WaitingDatagram> push(WaitingDatagram entry);
     // The oldest entry, removed. Not on an empty queue.
     WaitingDatagram takeFront();
+    // The oldest entry of the sender whose turn it is, removed; that sender's next turn comes after every
+    // other sender's. Not on an empty queue.
+    WaitingDatagram takeNextInTurn();
 
     bool isEmpty() const { return m_entries.empty(); }
     qsizetype size() const { return qsizetype(m_entries.size()); }
@@ -46,15 +54,21 @@ private:
     };
     using SlotList = std::list<Slot>;
     using SenderSlots = std::deque<SlotList::iterator>; // one sender's entries, oldest first
+    struct Sender {
+        SenderSlots own;
+        std::list<quint32>::iterator turn;
+    };
 
     void rank(quint32 sender, const SenderSlots& own);
     void unrank(quint32 sender, const SenderSlots& own);
-    void removeSlot(SlotList::iterator slot, bool newest);
+    // Removes a sender's oldest or newest slot.
+    WaitingDatagram take(quint32 sender, bool newest);
 
     qsizetype m_capacity;
     quint64 m_nextSequence = 0;
     SlotList m_entries;
-    std::unordered_map<quint32, SenderSlots> m_senders;
+    std::unordered_map<quint32, Sender> m_senders;
+    std::list<quint32> m_turns; // every sender with entries, the one whose turn it is first
     // Every sender with entries as (entries held, sequence of its newest, address): the last is the one to
     // give way.
     std::set<std::tuple<qsizetype, quint64, quint32>> m_load;

@@ -4,7 +4,6 @@
 #include "popup.h"
 #include "udp_send.h"
 
-#include <QElapsedTimer>
 #include <QSocketNotifier>
 
 #include <chrono>
@@ -13,9 +12,9 @@ namespace plinket {
 
 namespace {
 
-// Per pass of the event loop: datagrams read at most, and time spent on signature checks and on handing
-// messages over at most, so that the pop-up's own events are never held up for long.
-constexpr int READ_BATCH = 256;
+// Per pass of the event loop, time spent at most on each of reading, checking signatures and handing
+// messages over, so that the pop-up's own events are never held up for long. Reading costs a few
+// microseconds a datagram, so a slice of it empties the socket under any rate the checks can face.
 constexpr qint64 SLICE_NS = 4'000'000;
 
 void writeJournalEvent(int eventId, const QString& s1, const QString& s2, const QString& s3) {
@@ -37,22 +36,40 @@ Receiver::~Receiver() {
 
 void Receiver::start() {
     m_notifier = new QSocketNotifier(m_socket->descriptor(), QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &Receiver::readAvailable);
+    connect(m_notifier, &QSocketNotifier::activated, this, &Receiver::work);
     // Datagrams that arrived during start-up are taken at the first pass.
-    QMetaObject::invokeMethod(this, &Receiver::readAvailable, Qt::QueuedConnection);
+    scheduleWork();
 }
 
-void Receiver::readAvailable() {
+void Receiver::work() {
+    QElapsedTimer pass;
+    pass.start();
+    readAvailable(pass);
+    const qint64 checksEnd = pass.nsecsElapsed() + SLICE_NS;
+    while (!m_unchecked.isEmpty() && pass.nsecsElapsed() < checksEnd) {
+        WaitingDatagram entry = m_unchecked.takeNextInTurn();
+        if (entry.verdict.needsVerify && !m_gate->verify(entry.datagram.bytes))
+            dropped(entry, DropReason::BadSignature);
+        else
+            queue(m_ready, std::move(entry));
+    }
+    const qint64 handOverEnd = pass.nsecsElapsed() + SLICE_NS;
+    while (!m_shown && !m_ready.isEmpty() && pass.nsecsElapsed() < handOverEnd)
+        handle(m_ready.takeFront());
+    if (!m_unchecked.isEmpty() || (!m_shown && !m_ready.isEmpty()))
+        scheduleWork();
+}
+
+void Receiver::readAvailable(const QElapsedTimer& pass) {
     ReceivedDatagram datagram;
-    for (int n = 0; n < READ_BATCH; ++n) {
+    while (pass.nsecsElapsed() < SLICE_NS) {
         const MessageSocket::Receive result = m_socket->receive(datagram);
         if (result == MessageSocket::Receive::Empty)
-            break;
+            return;
         if (result == MessageSocket::Receive::Datagram)
             take(std::move(datagram));
     }
     // Whatever is left keeps the socket readable, and the notifier fires again at the next pass.
-    process();
 }
 
 void Receiver::take(ReceivedDatagram&& datagram) {
@@ -75,31 +92,15 @@ void Receiver::queue(FairQueue& queue, WaitingDatagram&& entry) {
         dropped(*gaveWay, DropReason::QueueFull);
 }
 
-void Receiver::process() {
-    QElapsedTimer slice;
-    slice.start();
-    while (!m_unchecked.isEmpty() && slice.nsecsElapsed() < SLICE_NS) {
-        WaitingDatagram entry = m_unchecked.takeFront();
-        if (entry.verdict.needsVerify && !m_gate->verify(entry.datagram.bytes))
-            dropped(entry, DropReason::BadSignature);
-        else
-            queue(m_ready, std::move(entry));
-    }
-    while (!m_shown && !m_ready.isEmpty() && slice.nsecsElapsed() < SLICE_NS)
-        handle(m_ready.takeFront());
-    if (!m_unchecked.isEmpty() || (!m_shown && !m_ready.isEmpty()))
-        scheduleProcess();
-}
-
-void Receiver::scheduleProcess() {
-    if (m_processScheduled)
+void Receiver::scheduleWork() {
+    if (m_workScheduled)
         return;
-    m_processScheduled = true;
+    m_workScheduled = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
-            m_processScheduled = false;
-            process();
+            m_workScheduled = false;
+            work();
         },
         Qt::QueuedConnection);
 }
@@ -150,7 +151,7 @@ void Receiver::confirm() {
     sendReport(shown, REPORT_STATUS_CONFIRMED);
     m_state.lastConfirmedId = message.id;
     m_popup.close();
-    scheduleProcess();
+    scheduleWork();
 }
 
 void Receiver::sendReport(const IncomingMessage& message, int status) const {

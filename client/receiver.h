@@ -7,10 +7,11 @@
 // meanwhile follows after OK.
 //
 // With a signature policy (message_gate.h) each datagram is screened as it is read; those that need a
-// signature check wait in a short queue of their own and are checked oldest first, a slice of time per
-// pass of the event loop, so the pop-up and the socket stay served under a flood. Since the waiting room
-// is shared out by sender address, the checks are too: a flood from some addresses delays a message from
-// another by at most one queue's worth of checks.
+// signature check wait in a queue of their own and are checked by turns between sender addresses, a
+// slice of time per pass of the event loop, so the pop-up and the socket stay served under a flood and
+// a flood from some addresses delays a message from another by about one check per flooding address.
+// Checks that take turns can finish out of arrival order: then each sender's messages still keep their
+// order, and messages of different senders are handled in the order their checks finished.
 //
 // Nothing runs while nothing arrives: no timer, no wake-up.
 
@@ -21,6 +22,7 @@
 #include "message_socket.h"
 #include "protocol.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <functional>
@@ -64,11 +66,12 @@ public:
     qsizetype waitingCount() const { return m_unchecked.size() + m_ready.size(); }
 
 private:
-    void readAvailable();
+    // One pass: reads what is waiting, checks signatures, hands messages over, each for a slice of time.
+    void work();
+    void readAvailable(const QElapsedTimer& pass);
     void take(ReceivedDatagram&& datagram);
     void queue(FairQueue& queue, WaitingDatagram&& entry);
-    void process();
-    void scheduleProcess();
+    void scheduleWork();
     void handle(const WaitingDatagram& waiting);
     void dropped(const WaitingDatagram& waiting, DropReason reason);
     void showing();
@@ -83,9 +86,9 @@ private:
     std::optional<IncomingMessage> m_shown;
     std::unique_ptr<MessageGate> m_gate;
     DropEventLimiter m_dropEvents;
-    FairQueue m_unchecked{MAX_UNCHECKED}; // screened, signature still to check; all newer than m_ready's
-    FairQueue m_ready{MAX_WAITING};       // ready to be handled once no pop-up is open
-    bool m_processScheduled = false;
+    FairQueue m_unchecked{MAX_UNCHECKED}; // screened, signature still to check; taken by turns
+    FairQueue m_ready{MAX_WAITING};       // ready to be handled once no pop-up is open; taken oldest first
+    bool m_workScheduled = false;
 };
 
 } // namespace plinket
