@@ -46,6 +46,9 @@ QList<Seen> collectReports(QUdpSocket& socket, const QList<Seen>& expected, int 
     return seen;
 }
 
+// A second address of client 0, on the lab's subnet.
+const QString SECOND_ADDRESS = u"10.250.0.110"_qs;
+
 QByteArray message(int id) {
     return formatMessageDatagram(u"EN"_qs, QString::number(id), u"lab check"_qs, u"LAB-CONSOLE"_qs).toUtf8();
 }
@@ -99,7 +102,8 @@ private slots:
     }
 
     // The real client in each client namespace answers "1" with that namespace's host name, and its
-    // events reach the test's journal from inside the lab.
+    // events reach the test's journal from inside the lab. Its reports leave from the address the message
+    // was sent to: client 0's second address, or for a broadcast each client's own address.
     void realClientReportsItsHostName() {
 #ifndef PLINKET_CLIENT_PATH
         QSKIP("plinket_client is not part of this build");
@@ -112,6 +116,9 @@ private slots:
             QSKIP(qPrintable(lab.reason()));
         JournalCapture journal;
         const bool journaled = JournalCapture::available() && journal.start();
+        QCOMPARE(lab.run(lab.clientNamespace(0), u"ip"_qs,
+                         {u"addr"_qs, u"add"_qs, SECOND_ADDRESS + u"/24"_qs, u"dev"_qs, u"eth0"_qs}),
+                 0);
         for (int i = 0; i < lab.clientCount(); ++i) {
             QVERIFY(lab.startInClient(i, QStringLiteral(PLINKET_CLIENT_PATH), {}, lab.clientEnvironment(i)));
             QVERIFY2(lab.waitForUdpPort(lab.clientNamespace(i), MESSAGE_PORT), "plinket_client did not bind its port");
@@ -174,15 +181,19 @@ private:
         const NetnsLab lab = NetnsLab::attached();
         QUdpSocket socket;
         QVERIFY(socket.bind(QHostAddress::AnyIPv4, REPORT_PORT));
-        QList<Seen> seen;
+        // Empty ids first: before any confirmation a client answers them "2" at once, without a pop-up.
+        const QByteArray noId = formatMessageDatagram(u"EN"_qs, QString(), u"lab check"_qs, u"LAB-CONSOLE"_qs).toUtf8();
+        QVERIFY(sendDatagramFromFreshSocket(noId, QHostAddress(SECOND_ADDRESS), MESSAGE_PORT));
+        QVERIFY(sendDatagramFromFreshSocket(noId, QHostAddress(NetnsLab::broadcastAddress()), MESSAGE_PORT));
+        // Then a message to each: the pop-up stays open (nobody presses OK), so "1" is all that comes.
         for (int i = 0; i < lab.clientCount(); ++i)
             QVERIFY(sendDatagramFromFreshSocket(message(2001), QHostAddress(NetnsLab::clientAddress(i)), MESSAGE_PORT));
-        // The pop-up stays open (nobody presses OK), so "1" is all that comes; the FQDN is the client's own.
-        QList<Seen> expected;
+        QList<Seen> expected{{SECOND_ADDRESS, 0, 2, lab.clientHostName(0).toUpper(), lab.clientFqdn(0).toUpper()}};
         for (int i = 0; i < lab.clientCount(); ++i)
-            expected.append(
-                {NetnsLab::clientAddress(i), 2001, 1, lab.clientHostName(i).toUpper(), lab.clientFqdn(i).toUpper()});
-        seen = collectReports(socket, expected);
+            for (const auto& [id, status] : {std::pair{0, 2}, std::pair{2001, 1}})
+                expected.append({NetnsLab::clientAddress(i), id, status, lab.clientHostName(i).toUpper(),
+                                 lab.clientFqdn(i).toUpper()});
+        const QList<Seen> seen = collectReports(socket, expected);
         for (const Seen& e : std::as_const(expected))
             QVERIFY2(seen.contains(e), qPrintable(describe(seen)));
     }
