@@ -92,6 +92,12 @@ bool waitReadable(int fd, int timeoutMs) {
     return ::poll(&p, 1, std::max(0, timeoutMs)) > 0;
 }
 
+bool sendOn(int fd, quint32 to, quint16 port, const QByteArray& payload) {
+    const sockaddr_in sa = socketAddress(to, port);
+    return ::sendto(fd, payload.constData(), static_cast<size_t>(payload.size()), 0,
+                    reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) == payload.size();
+}
+
 bool sendFromFreshSocket(quint32 from, quint32 to, quint16 port, const QByteArray& payload) {
     const int fd = from ? openBoundSocket(from, 0, false) : ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)

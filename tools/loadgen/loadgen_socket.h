@@ -29,6 +29,9 @@ bool receiveOne(int fd, Received& out);
 // Waits until the socket is readable or `timeoutMs` passed; false on timeout.
 bool waitReadable(int fd, int timeoutMs);
 
+// Sends one datagram on `fd` (a socket of openBoundSocket).
+bool sendOn(int fd, quint32 to, quint16 port, const QByteArray& payload);
+
 // Sends one datagram from a fresh socket bound to `from` (0: unbound, the system picks the source
 // address) with a system-chosen port, then closes it, as the clients do.
 bool sendFromFreshSocket(quint32 from, quint32 to, quint16 port, const QByteArray& payload);
