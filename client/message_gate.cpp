@@ -34,7 +34,7 @@ MessageGate::MessageGate(ClientPolicy policy) : m_policy(std::move(policy)) {
 }
 
 GateVerdict MessageGate::screen(QByteArrayView datagram, qint64 arrivedAt) const {
-    const SignatureReading reading = readSignatureField(datagram);
+    const SignatureReading reading = peekSignatureField(datagram); // the signature is decoded by verify()
     GateVerdict verdict{std::nullopt, reading.keyId, reading.utcSeconds, false};
     switch (reading.kind) {
     case SignatureReading::Kind::Unsigned:
