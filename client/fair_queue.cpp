@@ -23,7 +23,7 @@ WaitingDatagram FairQueue::take(quint32 sender, bool newest) {
     WaitingDatagram entry = std::move(slot->entry);
     m_entries.erase(slot);
     if (s.own.empty()) {
-        m_turns.erase(s.turn);
+        m_turns.erase(std::make_tuple(s.taken, s.joined, sender));
         m_senders.erase(sender);
     } else {
         rank(sender, s.own);
@@ -44,8 +44,10 @@ std::optional<WaitingDatagram> FairQueue::push(WaitingDatagram entry) {
     }
     const auto [it, isNew] = m_senders.try_emplace(sender);
     Sender& s = it->second;
-    if (isNew)
-        s.turn = m_turns.insert(m_turns.end(), sender);
+    if (isNew) {
+        s.joined = m_nextSequence;
+        m_turns.emplace(s.taken, s.joined, sender);
+    }
     unrank(sender, s.own);
     m_entries.push_back(Slot{m_nextSequence++, sender, std::move(entry)});
     s.own.push_back(std::prev(m_entries.end()));
@@ -58,9 +60,11 @@ WaitingDatagram FairQueue::takeFront() {
 }
 
 WaitingDatagram FairQueue::takeNextInTurn() {
-    const quint32 sender = m_turns.front();
-    // To the back of the line first: take() removes the sender altogether when this was its last entry.
-    m_turns.splice(m_turns.end(), m_turns, m_turns.begin());
+    const auto [taken, joined, sender] = *m_turns.begin();
+    // Counted first: take() removes the sender altogether when this was its last entry.
+    m_turns.erase(m_turns.begin());
+    m_turns.emplace(taken + 1, joined, sender);
+    m_senders.at(sender).taken = taken + 1;
     return take(sender, false);
 }
 

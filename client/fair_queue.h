@@ -8,9 +8,10 @@
 // waiting than every flooding one always gets in. Flooding from more addresses than the queue has places
 // spreads it too thin for that promise: forged source addresses can do so on a LAN.
 //
-// Entries are taken either oldest first (takeFront), or by turns (takeNextInTurn): each sender with
-// entries waiting gives up its oldest in turn, so work spent on the entries is shared out by sender
-// and a newcomer's entry is taken after at most one entry of each other sender. Each sender's own
+// Entries are taken either oldest first (takeFront), or by turns (takeNextInTurn): the sender whose
+// entries were taken fewest times since it last had none waiting gives up its oldest next (of several,
+// the one waiting longest). Work spent on the entries is thus shared out by sender, and a sender that
+// comes with one entry while others flood is served next, ahead of their backlog. Each sender's own
 // entries always come out in the order they came in.
 
 #include "message_gate.h"
@@ -38,8 +39,7 @@ public:
     std::optional<WaitingDatagram> push(WaitingDatagram entry);
     // The oldest entry, removed. Not on an empty queue.
     WaitingDatagram takeFront();
-    // The oldest entry of the sender whose turn it is, removed; that sender's next turn comes after every
-    // other sender's. Not on an empty queue.
+    // The oldest entry of the sender whose turn it is, removed. Not on an empty queue.
     WaitingDatagram takeNextInTurn();
 
     bool isEmpty() const { return m_entries.empty(); }
@@ -56,7 +56,8 @@ private:
     using SenderSlots = std::deque<SlotList::iterator>; // one sender's entries, oldest first
     struct Sender {
         SenderSlots own;
-        std::list<quint32>::iterator turn;
+        quint64 taken = 0;  // entries taken by turns since the sender last had none waiting
+        quint64 joined = 0; // the sequence of its oldest entry when it last began to have some
     };
 
     void rank(quint32 sender, const SenderSlots& own);
@@ -68,7 +69,8 @@ private:
     quint64 m_nextSequence = 0;
     SlotList m_entries;
     std::unordered_map<quint32, Sender> m_senders;
-    std::list<quint32> m_turns; // every sender with entries, the one whose turn it is first
+    // Every sender with entries as (taken, joined, address): the first is the one whose turn it is.
+    std::set<std::tuple<quint64, quint64, quint32>> m_turns;
     // Every sender with entries as (entries held, sequence of its newest, address): the last is the one to
     // give way.
     std::set<std::tuple<qsizetype, quint64, quint32>> m_load;

@@ -104,7 +104,8 @@ private slots:
     void cleanup() { m_client.reset(); }
 
     void messageShownThenConfirmed() {
-        FakeConsole::sendMessage(u"EN"_qs, u"420195130"_qs, u"Printer on floor 2\r\nis out of paper"_qs, u"ADMIN-PC"_qs);
+        FakeConsole::sendMessage(u"EN"_qs, u"420195130"_qs, u"Printer on floor 2\r\nis out of paper"_qs,
+                                 u"ADMIN-PC"_qs);
         const auto received = m_console.nextReport();
         QVERIFY(received);
         QCOMPARE(received->id, u"420195130"_qs);
@@ -214,7 +215,8 @@ private slots:
     void datagramSizes() {
         QFETCH(int, size);
         QFETCH(bool, answered);
-        const QByteArray head = "EN\x04" "77\x04";
+        const QByteArray head = "EN\x04"
+                                "77\x04";
         FakeConsole::sendRaw(head + QByteArray(size - head.size(), 'x'));
         if (answered) {
             QCOMPARE(next(), u"77 1"_qs);
@@ -231,7 +233,8 @@ private slots:
 
     void onlyFirst2000BytesUsed() {
         // 2040 bytes: the text is cut at byte 2000, the sender is lost, a letter cut in two is not decoded.
-        const QByteArray head = "EN\x04" "88\x04";
+        const QByteArray head = "EN\x04"
+                                "88\x04";
         QByteArray text(2000 - head.size() - 1, 'a');
         text += "\xD0\x96"; // "Ж" across byte 2000
         const QByteArray datagram = head + text + "\x04" + QByteArray(2040 - head.size() - text.size() - 1, 'H');
@@ -263,7 +266,10 @@ private slots:
                              MESSAGE_PORT);
         QTRY_VERIFY(otherConsole.hasPendingDatagrams());
         const QNetworkDatagram report = otherConsole.receiveDatagram();
-        QCOMPARE(report.data(), QByteArray("31\x04" "1\x04" "PC-07\x04" "PC-07.CORP.LAN"));
+        QCOMPARE(report.data(), QByteArray("31\x04"
+                                           "1\x04"
+                                           "PC-07\x04"
+                                           "PC-07.CORP.LAN"));
         QCOMPARE(report.senderAddress(), QHostAddress(to));
         QVERIFY(!m_console.hasPendingReport());
     }
@@ -349,7 +355,7 @@ private slots:
     }
 
     // The waiting room of the receive loop: bounded, shared by sender address. Each letter is a sender,
-    // each number one of its datagrams.
+    // each number one of its datagrams; "." takes one entry out of each queue meanwhile.
     void fairQueue_data() {
         QTest::addColumn<int>("capacity");
         QTest::addColumn<QString>("arrivals");
@@ -367,13 +373,21 @@ private slots:
             << 3 << u"A1 B1 C1 D1"_qs << u"C1"_qs << u"A1 B1 D1"_qs << u"A1 B1 D1"_qs;
         QTest::newRow("by turns, one per sender and round")
             << 8 << u"A1 A2 A3 A4 B1 B2 C1"_qs << QString() << u"A1 A2 A3 A4 B1 B2 C1"_qs << u"A1 B1 C1 A2 B2 A3 A4"_qs;
+        QTest::newRow("by turns, a newcomer ahead of a backlog")
+            << 8 << u"A1 A2 A3 B1 B2 B3 . . . . C1"_qs << QString() << u"A1 A2 A3 B1 B2 B3 C1"_qs
+            << u"A1 B1 A2 B2 C1 A3 B3"_qs;
     }
     void fairQueue() {
         QFETCH(int, capacity);
         QFETCH(QString, arrivals);
         FairQueue oldestFirst(capacity), byTurns(capacity);
-        QStringList gaveWay;
+        QStringList gaveWay, first, turns;
         for (const QString& name : arrivals.split(u' ')) {
+            if (name == u".") {
+                first.append(QString::fromLatin1(oldestFirst.takeFront().datagram.bytes));
+                turns.append(QString::fromLatin1(byTurns.takeNextInTurn().datagram.bytes));
+                continue;
+            }
             WaitingDatagram entry;
             entry.datagram.source = QHostAddress(quint32(0x0A000000) + name.at(0).unicode());
             entry.datagram.bytes = name.toLatin1();
@@ -381,7 +395,6 @@ private slots:
             if (const std::optional<WaitingDatagram> out = oldestFirst.push(entry))
                 gaveWay.append(QString::fromLatin1(out->datagram.bytes));
         }
-        QStringList first, turns;
         while (!oldestFirst.isEmpty())
             first.append(QString::fromLatin1(oldestFirst.takeFront().datagram.bytes));
         while (!byTurns.isEmpty())
