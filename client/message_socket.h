@@ -51,10 +51,11 @@ public:
     Receive receive(ReceivedDatagram& out);
 
 private:
-    explicit MessageSocket(qintptr handle) : m_handle(handle), m_buffer(RECEIVE_BUFFER_SIZE + 1, Qt::Uninitialized) {}
+    struct Buffers; // what a read fills in; each platform's own
+    MessageSocket(qintptr handle, std::unique_ptr<Buffers> buffers);
 
     qintptr m_handle;
-    QByteArray m_buffer; // one byte more than the limit tells a longer datagram apart where it arrives cut
+    std::unique_ptr<Buffers> m_buffers;
 };
 
 } // namespace plinket

@@ -1,6 +1,7 @@
 #include "message_socket.h"
 
 #include <arpa/inet.h>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
@@ -12,11 +13,37 @@ namespace plinket {
 
 namespace {
 
-// Room for thousands of small datagrams; the system caps it at net.core.rmem_max. The receiver reads the
-// socket empty at every wake, so this only has to bridge the moments the program is busy elsewhere.
-constexpr int RECEIVE_SOCKET_BUFFER = 4 * 1024 * 1024;
+// Room for about a thousand small datagrams (the system caps it at net.core.rmem_max). The receiver reads
+// the socket empty at every wake into queues of its own, so this only bridges the moments the program is
+// busy elsewhere; when a flood outruns the reading, a longer buffer would only make every datagram in it,
+// a real message among them, wait longer before it is read.
+constexpr int RECEIVE_SOCKET_BUFFER = 1024 * 1024;
+// Datagrams taken with one system call (recvmmsg): under a flood most of a read's cost is the call itself.
+constexpr unsigned BATCH = 32;
+// One byte more than the limit, so a longer datagram is told apart also where MSG_TRUNC is not reported.
+constexpr size_t SLOT_BYTES = RECEIVE_BUFFER_SIZE + 1;
+constexpr size_t CONTROL_BYTES = CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(timeval));
+
+qint64 nowMs() {
+    timeval now{};
+    ::gettimeofday(&now, nullptr);
+    return qint64(now.tv_sec) * 1000 + now.tv_usec / 1000;
+}
 
 } // namespace
+
+struct MessageSocket::Buffers {
+    std::array<char, BATCH * SLOT_BYTES> bytes;
+    std::array<sockaddr_in, BATCH> sources;
+    std::array<iovec, BATCH> parts;
+    alignas(cmsghdr) std::array<char, BATCH * CONTROL_BYTES> control;
+    std::array<mmsghdr, BATCH> headers;
+    unsigned filled = 0; // datagrams of the last call
+    unsigned next = 0;   // the next of them to hand out
+};
+
+MessageSocket::MessageSocket(qintptr handle, std::unique_ptr<Buffers> buffers)
+    : m_handle(handle), m_buffers(std::move(buffers)) {}
 
 std::unique_ptr<MessageSocket> MessageSocket::open(quint16 port) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -36,7 +63,7 @@ std::unique_ptr<MessageSocket> MessageSocket::open(quint16 port) {
     }
     const int size = RECEIVE_SOCKET_BUFFER;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-    return std::unique_ptr<MessageSocket>(new MessageSocket(fd));
+    return std::unique_ptr<MessageSocket>(new MessageSocket(fd, std::make_unique<Buffers>()));
 }
 
 MessageSocket::~MessageSocket() {
@@ -59,24 +86,31 @@ int MessageSocket::receiveBufferSize() const {
 }
 
 MessageSocket::Receive MessageSocket::receive(ReceivedDatagram& out) {
-    sockaddr_in from{};
-    iovec part{m_buffer.data(), size_t(m_buffer.size())};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(timeval))];
-    msghdr header{};
-    header.msg_name = &from;
-    header.msg_namelen = sizeof(from);
-    header.msg_iov = &part;
-    header.msg_iovlen = 1;
-    header.msg_control = control;
-    header.msg_controllen = sizeof(control);
-    // MSG_TRUNC: the datagram's real length, also when it did not fit.
-    const ssize_t size = ::recvmsg(int(m_handle), &header, MSG_TRUNC);
-    if (size < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK ? Receive::Empty : Receive::Failed;
-
-    out.tooLong = size > RECEIVE_BUFFER_SIZE;
-    out.bytes = out.tooLong ? QByteArray() : QByteArray(m_buffer.constData(), qsizetype(size));
-    out.source = QHostAddress(ntohl(from.sin_addr.s_addr));
+    Buffers& b = *m_buffers;
+    if (b.next == b.filled) {
+        for (unsigned i = 0; i < BATCH; ++i) {
+            b.parts[i] = {b.bytes.data() + i * SLOT_BYTES, SLOT_BYTES};
+            msghdr& h = b.headers[i].msg_hdr;
+            h = msghdr{};
+            h.msg_name = &b.sources[i];
+            h.msg_namelen = sizeof(sockaddr_in);
+            h.msg_iov = &b.parts[i];
+            h.msg_iovlen = 1;
+            h.msg_control = b.control.data() + i * CONTROL_BYTES;
+            h.msg_controllen = CONTROL_BYTES;
+        }
+        const int count = ::recvmmsg(int(m_handle), b.headers.data(), BATCH, MSG_DONTWAIT, nullptr);
+        b.next = 0;
+        b.filled = count > 0 ? unsigned(count) : 0;
+        if (count <= 0)
+            return count == 0 || errno == EAGAIN || errno == EWOULDBLOCK ? Receive::Empty : Receive::Failed;
+    }
+    const unsigned i = b.next++;
+    msghdr& header = b.headers[i].msg_hdr;
+    const size_t size = b.headers[i].msg_len;
+    out.tooLong = size > size_t(RECEIVE_BUFFER_SIZE) || (header.msg_flags & MSG_TRUNC);
+    out.bytes = out.tooLong ? QByteArray() : QByteArray(b.bytes.data() + i * SLOT_BYTES, qsizetype(size));
+    out.source = QHostAddress(ntohl(b.sources[i].sin_addr.s_addr));
     out.replyFrom.clear();
     out.arrivedAtMs = 0;
     for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
@@ -92,11 +126,8 @@ MessageSocket::Receive MessageSocket::receive(ReceivedDatagram& out) {
             out.arrivedAtMs = qint64(stamp.tv_sec) * 1000 + stamp.tv_usec / 1000;
         }
     }
-    if (out.arrivedAtMs == 0) { // no stamp came with it: it can have arrived no later than now
-        timeval now{};
-        ::gettimeofday(&now, nullptr);
-        out.arrivedAtMs = qint64(now.tv_sec) * 1000 + now.tv_usec / 1000;
-    }
+    if (out.arrivedAtMs == 0) // no stamp came with it: it can have arrived no later than now
+        out.arrivedAtMs = nowMs();
     return Receive::Datagram;
 }
 

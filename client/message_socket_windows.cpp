@@ -7,13 +7,14 @@
 
 #include <mswsock.h>
 
+#include <array>
 #include <cstring>
 
 namespace plinket {
 
 namespace {
 
-constexpr int RECEIVE_SOCKET_BUFFER = 4 * 1024 * 1024;
+constexpr int RECEIVE_SOCKET_BUFFER = 1024 * 1024; // see message_socket_linux.cpp
 
 // WSARecvMsg is reached through the socket provider, not exported by name.
 LPFN_WSARECVMSG receiveMessageFunction(SOCKET s) {
@@ -28,6 +29,14 @@ LPFN_WSARECVMSG receiveMessageFunction(SOCKET s) {
 }
 
 } // namespace
+
+struct MessageSocket::Buffers {
+    // One byte more than the limit tells a longer datagram apart.
+    std::array<char, RECEIVE_BUFFER_SIZE + 1> bytes;
+};
+
+MessageSocket::MessageSocket(qintptr handle, std::unique_ptr<Buffers> buffers)
+    : m_handle(handle), m_buffers(std::move(buffers)) {}
 
 std::unique_ptr<MessageSocket> MessageSocket::open(quint16 port) {
     WSADATA data; // the socket calls below need Winsock 2; the count is kept by the system, so this is cheap
@@ -52,7 +61,7 @@ std::unique_ptr<MessageSocket> MessageSocket::open(quint16 port) {
     }
     const int size = RECEIVE_SOCKET_BUFFER;
     ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof(size));
-    return std::unique_ptr<MessageSocket>(new MessageSocket(qintptr(s)));
+    return std::unique_ptr<MessageSocket>(new MessageSocket(qintptr(s), std::make_unique<Buffers>()));
 }
 
 MessageSocket::~MessageSocket() {
@@ -77,7 +86,7 @@ int MessageSocket::receiveBufferSize() const {
 MessageSocket::Receive MessageSocket::receive(ReceivedDatagram& out) {
     const SOCKET s = SOCKET(m_handle);
     sockaddr_in from{};
-    WSABUF part{ULONG(m_buffer.size()), m_buffer.data()};
+    WSABUF part{ULONG(m_buffers->bytes.size()), m_buffers->bytes.data()};
     alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))];
     WSAMSG header{};
     header.name = reinterpret_cast<sockaddr*>(&from);
@@ -100,7 +109,7 @@ MessageSocket::Receive MessageSocket::receive(ReceivedDatagram& out) {
     // program is busy.
     out.arrivedAtMs = QDateTime::currentMSecsSinceEpoch();
     out.tooLong = tooLong || (header.dwFlags & MSG_TRUNC) || size > DWORD(RECEIVE_BUFFER_SIZE);
-    out.bytes = out.tooLong ? QByteArray() : QByteArray(m_buffer.constData(), qsizetype(size));
+    out.bytes = out.tooLong ? QByteArray() : QByteArray(m_buffers->bytes.data(), qsizetype(size));
     out.source = QHostAddress(ntohl(from.sin_addr.s_addr));
     out.replyFrom.clear();
     for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&header); c; c = WSA_CMSG_NXTHDR(&header, c)) {

@@ -12,10 +12,14 @@ namespace plinket {
 
 namespace {
 
-// Per pass of the event loop, time spent at most on each of reading, checking signatures and handing
-// messages over, so that the pop-up's own events are never held up for long. Reading costs a few
-// microseconds a datagram, so a slice of it empties the socket under any rate the checks can face.
+// Per pass of the event loop, time spent at most on reading, on checking signatures and on handing
+// messages over, so that the pop-up's own events are never held up for long. Reading comes first and
+// gets the longest slice: it costs a few microseconds a datagram, and a datagram left in the system's
+// buffer keeps every one behind it waiting (a real message among them), or is lost when the buffer fills.
+// While a flood outruns the reading, checks get only a short slice, enough to keep them going.
+constexpr qint64 READ_SLICE_NS = 16'000'000;
 constexpr qint64 SLICE_NS = 4'000'000;
+constexpr qint64 BEHIND_SLICE_NS = 1'000'000;
 
 void writeJournalEvent(int eventId, const QString& s1, const QString& s2, const QString& s3) {
     reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, eventId, s1, s2, s3);
@@ -44,8 +48,8 @@ void Receiver::start() {
 void Receiver::work() {
     QElapsedTimer pass;
     pass.start();
-    readAvailable(pass);
-    const qint64 checksEnd = pass.nsecsElapsed() + SLICE_NS;
+    const bool caughtUp = readAvailable(pass);
+    const qint64 checksEnd = pass.nsecsElapsed() + (caughtUp ? SLICE_NS : BEHIND_SLICE_NS);
     while (!m_unchecked.isEmpty() && pass.nsecsElapsed() < checksEnd) {
         WaitingDatagram entry = m_unchecked.takeNextInTurn();
         if (entry.verdict.needsVerify && !m_gate->verify(entry.datagram.bytes))
@@ -60,16 +64,17 @@ void Receiver::work() {
         scheduleWork();
 }
 
-void Receiver::readAvailable(const QElapsedTimer& pass) {
+bool Receiver::readAvailable(const QElapsedTimer& pass) {
     ReceivedDatagram datagram;
-    while (pass.nsecsElapsed() < SLICE_NS) {
+    while (pass.nsecsElapsed() < READ_SLICE_NS) {
         const MessageSocket::Receive result = m_socket->receive(datagram);
         if (result == MessageSocket::Receive::Empty)
-            return;
+            return true;
         if (result == MessageSocket::Receive::Datagram)
             take(std::move(datagram));
     }
     // Whatever is left keeps the socket readable, and the notifier fires again at the next pass.
+    return false;
 }
 
 void Receiver::take(ReceivedDatagram&& datagram) {

@@ -68,7 +68,8 @@ public:
 private:
     // One pass: reads what is waiting, checks signatures, hands messages over, each for a slice of time.
     void work();
-    void readAvailable(const QElapsedTimer& pass);
+    // True when the socket was read empty within the pass's reading slice.
+    bool readAvailable(const QElapsedTimer& pass);
     void take(ReceivedDatagram&& datagram);
     void queue(FairQueue& queue, WaitingDatagram&& entry);
     void scheduleWork();
