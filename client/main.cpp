@@ -21,7 +21,6 @@
 
 #include <QApplication>
 #include <QNetworkProxy>
-#include <QUdpSocket>
 
 #include <cstdio>
 #include <memory>
@@ -91,8 +90,8 @@ int main(int argc, char* argv[]) {
     }
     // Messages and reports travel on the office network itself, never through a configured proxy.
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
-    auto socket = std::make_unique<QUdpSocket>();
-    if (!bindMessageSocket(*socket)) {
+    std::unique_ptr<MessageSocket> socket = MessageSocket::open();
+    if (!socket) {
         showStartupError(QStringLiteral("Can't open port 47127. Already busy?"));
         return 0;
     }
@@ -129,7 +128,7 @@ int main(int argc, char* argv[]) {
                     QStringLiteral("be checked for being seen (it counts as seen once shown)"), windowManagerName());
     treatUnplannedExitAsSessionEnd();
 
-    Receiver receiver(state, popup, socket.release());
+    Receiver receiver(state, popup, std::move(socket));
     const ClientPolicy policy = loadClientPolicy(clientPolicyDirectory());
     const WorkstationKey workstationKey = loadWorkstationKey(clientPolicyDirectory(), true);
     QList<PolicyProblem> problems = policy.problems;

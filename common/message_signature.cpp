@@ -138,7 +138,9 @@ qsizetype signatureFieldSize(qint64 utcSeconds) {
     return fieldPrefix(QByteArray(KEY_ID_LENGTH, '0'), utcSeconds).size() + SIGNATURE_TEXT_LENGTH;
 }
 
-SignatureReading readSignatureField(QByteArrayView datagram) {
+namespace {
+
+SignatureReading readField(QByteArrayView datagram, bool decodeSignature) {
     // What the client shows: its first 2000 bytes, up to the first NUL byte.
     QByteArrayView view = datagram.first(std::min<qsizetype>(datagram.size(), CLIENT_PAYLOAD_LIMIT));
     if (const qsizetype nul = view.indexOf('\0'); nul >= 0)
@@ -163,7 +165,8 @@ SignatureReading readSignatureField(QByteArrayView datagram) {
     if (!isLowerHex(keyId) || middle.size() < 3 || middle.front() != ':' || middle.back() != ':')
         return reading;
     const std::optional<qint64> time = readTime(middle.sliced(1, middle.size() - 2));
-    const std::optional<QByteArray> signature = fromBase64(signatureText, SIGNATURE_BYTES);
+    const std::optional<QByteArray> signature =
+        decodeSignature ? fromBase64(signatureText, SIGNATURE_BYTES) : std::optional<QByteArray>(QByteArray());
     if (!time || !signature)
         return reading;
 
@@ -173,6 +176,16 @@ SignatureReading readSignatureField(QByteArrayView datagram) {
     reading.signature = *signature;
     reading.signedBytes = view.first(view.size() - SIGNATURE_TEXT_LENGTH);
     return reading;
+}
+
+} // namespace
+
+SignatureReading readSignatureField(QByteArrayView datagram) {
+    return readField(datagram, true);
+}
+
+SignatureReading peekSignatureField(QByteArrayView datagram) {
+    return readField(datagram, false);
 }
 
 SignatureCheck checkMessageSignature(QByteArrayView datagram, std::span<const PublicKey> trusted) {

@@ -97,6 +97,11 @@ struct SignatureReading {
     QByteArrayView signedBytes; // view into the given datagram: what SIGNATURE covers
 };
 SignatureReading readSignatureField(QByteArrayView datagram);
+// The same reading without decoding SIGNATURE, for a receiver's first look at a datagram (which key, which
+// time) before it decides whether the signature is worth checking: `signature` stays empty, and a field
+// whose SIGNATURE is 86 characters that are not valid base64 reads as Present. checkMessageSignature
+// reads the field whole.
+SignatureReading peekSignatureField(QByteArrayView datagram);
 
 struct SignatureCheck {
     enum class Status { Unsigned, UnknownKey, BadSignature, Valid };

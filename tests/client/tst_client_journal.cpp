@@ -104,9 +104,9 @@ private slots:
         state.hostName = u"PC-07"_qs;
         state.fqdn = u"PC-07.CORP.LAN"_qs;
         WidgetPopup popup(popupFont(), false, DeliberateAct{0, 0});
-        auto* socket = new QUdpSocket;
-        QVERIFY(bindMessageSocket(*socket));
-        Receiver receiver(state, popup, socket);
+        std::unique_ptr<MessageSocket> socket = MessageSocket::open();
+        QVERIFY(socket);
+        Receiver receiver(state, popup, std::move(socket));
         receiver.start();
 
         FakeConsole::sendMessage(u"EN"_qs, u"420195130"_qs, u"Printer on floor 2 is out of paper"_qs, u"ADMIN-PC"_qs);

@@ -1,6 +1,8 @@
 #include "client_test_support.h"
+#include "fair_queue.h"
 #include "popup_window.h"
 #include "receiver.h"
+#include "udp_send.h"
 #include "widget_popup.h"
 
 #include <QDateTime>
@@ -28,9 +30,11 @@ struct Client {
     explicit Client(FakeConsole& console) : popup(popupFont(), false, DeliberateAct{0, 0}) {
         state.hostName = u"PC-07"_qs;
         state.fqdn = u"PC-07.CORP.LAN"_qs;
-        auto* socket = new QUdpSocket;
-        bound = bindMessageSocket(*socket);
-        receiver = std::make_unique<Receiver>(state, popup, socket);
+        std::unique_ptr<MessageSocket> socket = MessageSocket::open();
+        bound = socket != nullptr;
+        if (!bound)
+            return;
+        receiver = std::make_unique<Receiver>(state, popup, std::move(socket));
         receiver->setEventWriter([this, &console](int id, const QString& a, const QString& b, const QString& c) {
             events.append({id, {a, b, c}, console.hasPendingReport()});
         });
@@ -46,6 +50,26 @@ struct Client {
     QList<WrittenEvent> events;
     bool bound = false;
 };
+
+const SigningKey& consoleKey() {
+    static const SigningKey key = *SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x33'));
+    return key;
+}
+
+// A workstation that trusts consoleKey() and requires signatures.
+std::unique_ptr<MessageGate> signaturesRequired(qint64 maxMessageAgeSeconds = DEFAULT_MAX_MESSAGE_AGE_SECONDS) {
+    ClientPolicy policy;
+    policy.trustedKeys = {consoleKey().publicKey()};
+    policy.requireSignature = true;
+    policy.maxMessageAgeSeconds = maxMessageAgeSeconds;
+    return std::make_unique<MessageGate>(policy);
+}
+
+QByteArray signedMessage(const QString& id, qint64 utcSeconds = QDateTime::currentSecsSinceEpoch()) {
+    return signMessageDatagram(formatMessageDatagram(u"EN"_qs, id, u"text "_qs + id, u"ADMIN-PC"_qs), consoleKey(),
+                               utcSeconds)
+        .toUtf8();
+}
 
 } // namespace
 
@@ -256,21 +280,159 @@ private slots:
         QCOMPARE(m_client->events.value(0).strings.value(0), QString()); // SERVERHOST beyond byte 2000
     }
 
+    void reportGoesToTheSourceAddress_data() {
+        QTest::addColumn<QString>("to");
+        QTest::newRow("127.0.0.1") << u"127.0.0.1"_qs;
+        QTest::newRow("another address of this computer") << u"127.0.0.9"_qs;
+    }
     void reportGoesToTheSourceAddress() {
-        // Whatever address of the loopback net and whatever port the message came from.
+        // Whatever address of the loopback net and whatever port the message came from; and it leaves
+        // from the address the message was sent to.
+        QFETCH(QString, to);
         QUdpSocket otherConsole;
         QVERIFY(otherConsole.bind(QHostAddress(u"127.0.0.2"_qs), REPORT_PORT));
         QUdpSocket sender;
         QVERIFY(sender.bind(QHostAddress(u"127.0.0.2"_qs), 0));
-        sender.writeDatagram(formatMessageDatagram(u"EN"_qs, u"31"_qs, u"hi"_qs, u"X"_qs).toUtf8(),
-                             QHostAddress::LocalHost, MESSAGE_PORT);
+        sender.writeDatagram(formatMessageDatagram(u"EN"_qs, u"31"_qs, u"hi"_qs, u"X"_qs).toUtf8(), QHostAddress(to),
+                             MESSAGE_PORT);
         QTRY_VERIFY(otherConsole.hasPendingDatagrams());
-        const QByteArray report = otherConsole.receiveDatagram().data();
-        QCOMPARE(report, QByteArray("31\x04"
-                                    "1\x04"
-                                    "PC-07\x04"
-                                    "PC-07.CORP.LAN"));
+        const QNetworkDatagram report = otherConsole.receiveDatagram();
+        QCOMPARE(report.data(), QByteArray("31\x04"
+                                           "1\x04"
+                                           "PC-07\x04"
+                                           "PC-07.CORP.LAN"));
+        QCOMPARE(report.senderAddress(), QHostAddress(to));
         QVERIFY(!m_console.hasPendingReport());
+    }
+
+    // While a pop-up is open the socket is still read, so junk arriving meanwhile never pushes a real
+    // message out of the system's receive buffer: the message sent after the junk is shown after OK.
+    void junkWhilePopupOpen_data() {
+        QTest::addColumn<QString>("junk");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("size");
+        QTest::newRow("11 MB too long to be messages") << u"too long"_qs << 176 << 64000;
+        QTest::newRow("11 MB unsigned, signatures required") << u"unsigned"_qs << 7900 << 1400;
+        QTest::newRow("forged signatures from ten other addresses") << u"forged"_qs << 3000 << 300;
+    }
+    void junkWhilePopupOpen() {
+        QFETCH(QString, junk);
+        QFETCH(int, count);
+        QFETCH(int, size);
+        const bool signatures = junk != u"too long";
+        if (signatures)
+            m_client->receiver->setMessageGate(signaturesRequired());
+        const auto message = [&](const QString& id) {
+            return signatures ? signedMessage(id) : formatMessageDatagram(u"EN"_qs, id, id, u"ADMIN-PC"_qs).toUtf8();
+        };
+        FakeConsole::sendRaw(message(u"P"_qs));
+        QCOMPARE(next(), u"P 1"_qs);
+
+        QByteArray bytes(size, 'x');
+        if (junk == u"unsigned")
+            bytes = formatMessageDatagram(u"EN"_qs, u"J"_qs, QString(size - 12, u'j'), u"X"_qs).toUtf8();
+        if (junk == u"forged")
+            bytes = signedMessage(u"J"_qs).replace("text", "TEXT"); // a trusted key id, a signature that fails
+        for (int i = 0, sinceRead = 0; i < count; ++i, sinceRead += size) {
+            if (sinceRead >= 64 * 1024) { // the junk arrives while the client runs
+                QCoreApplication::processEvents();
+                sinceRead = 0;
+            }
+            sendDatagramFromFreshSocket(bytes, QHostAddress::LocalHost, MESSAGE_PORT,
+                                        QHostAddress(u"127.0.0.%1"_qs.arg(2 + i % 10)));
+        }
+        QCoreApplication::processEvents();
+        FakeConsole::sendRaw(message(u"L"_qs));
+        QVERIFY(!m_console.reportArrivesWithin(200));
+        m_client->pressOk();
+        QCOMPARE(next(), u"P 2"_qs);
+        QCOMPARE(next(10000), u"L 1"_qs);
+    }
+
+    // Freshness counts from the moment a datagram reached this computer, not from when it was read or
+    // handled (max-message-age 1 s here).
+    void freshnessCountsFromArrival_data() {
+        QTest::addColumn<bool>("popupOpen");
+        QTest::addColumn<int>("waitBeforeSendMs");
+        QTest::addColumn<int>("unreadMs");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("fresh on arrival, read 2.2 s later") << false << 0 << 2200 << true;
+        QTest::newRow("2.2 s old on arrival, behind an open pop-up") << true << 2200 << 0 << false;
+    }
+    void freshnessCountsFromArrival() {
+        QFETCH(bool, popupOpen);
+        QFETCH(int, waitBeforeSendMs);
+        QFETCH(int, unreadMs);
+        QFETCH(bool, shown);
+        m_client->receiver->setMessageGate(signaturesRequired(1));
+        const qint64 start = QDateTime::currentSecsSinceEpoch();
+        if (popupOpen) {
+            FakeConsole::sendRaw(signedMessage(u"P"_qs));
+            QCOMPARE(next(), u"P 1"_qs);
+        }
+        QTest::qSleep(waitBeforeSendMs);
+        FakeConsole::sendRaw(signedMessage(u"F"_qs, start));
+        QTest::qSleep(unreadMs); // the client is busy: nothing reads the socket
+        if (popupOpen) {
+            QVERIFY(!m_console.reportArrivesWithin(200));
+            m_client->pressOk();
+            QCOMPARE(next(), u"P 2"_qs);
+        }
+        QCOMPARE(next(shown ? 5000 : 500), shown ? u"F 1"_qs : u"none"_qs);
+        QStringList events;
+        for (const WrittenEvent& e : std::as_const(m_client->events))
+            events.append(QString::number(e.id) + u' ' + e.strings.join(u' '));
+        QVERIFY(events.contains(shown ? u"101 ADMIN-PC F text F"_qs : u"106 127.0.0.1 too old F"_qs));
+    }
+
+    // The waiting room of the receive loop: bounded, shared by sender address. Each letter is a sender,
+    // each number one of its datagrams; "." takes one entry out of each queue meanwhile.
+    void fairQueue_data() {
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<QString>("arrivals");
+        QTest::addColumn<QString>("gaveWay");
+        QTest::addColumn<QString>("oldestFirst");
+        QTest::addColumn<QString>("byTurns");
+        QTest::newRow("room for all") << 4 << u"A1 A2 B1"_qs << QString() << u"A1 A2 B1"_qs << u"A1 B1 A2"_qs;
+        QTest::newRow("a newcomer takes the newest place of the heaviest sender")
+            << 3 << u"A1 A2 A3 B1"_qs << u"A3"_qs << u"A1 A2 B1"_qs << u"A1 B1 A2"_qs;
+        QTest::newRow("the heaviest sender's own newcomer gives way")
+            << 3 << u"A1 A2 B1 A3"_qs << u"A3"_qs << u"A1 A2 B1"_qs << u"A1 B1 A2"_qs;
+        QTest::newRow("a flood cannot keep a light sender out")
+            << 4 << u"A1 B1 A2 A3 A4 A5 C1"_qs << u"A4 A5 A3"_qs << u"A1 B1 A2 C1"_qs << u"A1 B1 C1 A2"_qs;
+        QTest::newRow("of equal holders the one that sent last gives way")
+            << 3 << u"A1 B1 C1 D1"_qs << u"C1"_qs << u"A1 B1 D1"_qs << u"A1 B1 D1"_qs;
+        QTest::newRow("by turns, one per sender and round")
+            << 8 << u"A1 A2 A3 A4 B1 B2 C1"_qs << QString() << u"A1 A2 A3 A4 B1 B2 C1"_qs << u"A1 B1 C1 A2 B2 A3 A4"_qs;
+        QTest::newRow("by turns, a newcomer ahead of a backlog")
+            << 8 << u"A1 A2 A3 B1 B2 B3 . . . . C1"_qs << QString() << u"A1 A2 A3 B1 B2 B3 C1"_qs
+            << u"A1 B1 A2 B2 C1 A3 B3"_qs;
+    }
+    void fairQueue() {
+        QFETCH(int, capacity);
+        QFETCH(QString, arrivals);
+        FairQueue oldestFirst(capacity), byTurns(capacity);
+        QStringList gaveWay, first, turns;
+        for (const QString& name : arrivals.split(u' ')) {
+            if (name == u".") {
+                first.append(QString::fromLatin1(oldestFirst.takeFront().datagram.bytes));
+                turns.append(QString::fromLatin1(byTurns.takeNextInTurn().datagram.bytes));
+                continue;
+            }
+            WaitingDatagram entry;
+            entry.datagram.source = QHostAddress(quint32(0x0A000000) + name.at(0).unicode());
+            entry.datagram.bytes = name.toLatin1();
+            (void)byTurns.push(entry);
+            if (const std::optional<WaitingDatagram> out = oldestFirst.push(entry))
+                gaveWay.append(QString::fromLatin1(out->datagram.bytes));
+        }
+        while (!oldestFirst.isEmpty())
+            first.append(QString::fromLatin1(oldestFirst.takeFront().datagram.bytes));
+        while (!byTurns.isEmpty())
+            turns.append(QString::fromLatin1(byTurns.takeNextInTurn().datagram.bytes));
+        QTEST(gaveWay.join(u' '), "gaveWay");
+        QTEST(first.join(u' '), "oldestFirst");
+        QTEST(turns.join(u' '), "byTurns");
     }
 
     void queuedBurstHandledInOrderAfterOk() {

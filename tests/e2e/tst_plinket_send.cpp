@@ -24,6 +24,9 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
+#include <thread>
+
 #include <sys/stat.h>
 
 using namespace plinket;
@@ -289,9 +292,17 @@ private slots:
             return client && m_lab.waitForUdpPort(m_lab.clientNamespace(3), MESSAGE_PORT) ? key->keyId() : QByteArray();
         };
         const auto round = [&](const QString& text) -> QString {
+            // The journal socket queues only a few records before a writer blocks: keep reading it meanwhile.
+            std::atomic<bool> done{false};
+            std::thread reader([&] {
+                while (!done)
+                    m_journal.waitForRecords(100000, 100);
+            });
             const Run run = send({u"--host"_qs, workstation, u"--require"_qs, u"delivered"_qs, u"--wait"_qs, u"60"_qs,
                                   u"--json"_qs, text},
                                  {}, folder.path());
+            done = true;
+            reader.join();
             const QJsonObject r = QJsonDocument::fromJson(run.out.toUtf8())[u"recipients"_qs][0].toObject();
             return r[u"state"_qs].toString() + u' ' + r[u"report"_qs].toString();
         };

@@ -1,6 +1,7 @@
 // The signature field of a message datagram, the key files and the workstation's policy: any bytes.
 //   field:   the reader stays inside the bytes it is given; a field it reads as present has a key id of
-//            16 hexadecimal digits and a 64-byte signature, and covers exactly the bytes before it;
+//            16 hexadecimal digits and a 64-byte signature, and covers exactly the bytes before it; the
+//            first look (no signature decoded) finds the same key id and time;
 //   check:   a datagram made of the input and signed with the test key verifies, with its time; the
 //            same datagram with any one byte changed, or cut, never does; the raw input never
 //            verifies under a key nobody holds the secret of;
@@ -32,6 +33,11 @@ const SigningKey& testKey() {
 
 void checkReading(QByteArrayView bytes) {
     const SignatureReading r = readSignatureField(bytes);
+    const SignatureReading peek = peekSignatureField(bytes);
+    check((peek.kind == SignatureReading::Kind::Unsigned) == (r.kind == SignatureReading::Kind::Unsigned) &&
+              (r.kind != SignatureReading::Kind::Present ||
+               (peek.kind == r.kind && peek.keyId == r.keyId && peek.utcSeconds == r.utcSeconds)),
+          "the first look at a field reads what the whole reading reads");
     if (r.kind != SignatureReading::Kind::Present)
         return;
     check(r.keyId.size() == KEY_ID_LENGTH, "a present field has a 16-digit key id");

@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
         const double us = medianMicroseconds(count, [&](int round) {
             for (int i = 0; i < count; ++i) {
                 const int n = round * count + i;
-                dropped += gate.admit(valid[size_t(n)], QString::number(n), false, now, now).drop.has_value();
+                dropped += gate.admit(valid[size_t(n)], QString::number(n), false, now).drop.has_value();
             }
         });
         std::printf("check one message (valid, remembered), %lld-byte datagram: %.1f us (%d dropped, %lld "
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     for (const auto& [name, datagram] : {std::pair{"unknown key", &forged}, std::pair{"bad signature", &tampered}}) {
         const double us = medianMicroseconds(count, [&](int) {
             for (int i = 0; i < count; ++i)
-                sink = sink + gate.admit(*datagram, u"1"_qs, false, now, now).drop.has_value();
+                sink = sink + gate.admit(*datagram, u"1"_qs, false, now).drop.has_value();
         });
         std::printf("drop one forged message (%s): %.1f us\n", name, us);
     }
