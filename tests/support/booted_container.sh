@@ -1,13 +1,16 @@
 # Booted Debian 12 containers for tests, to be sourced by a bash test script (set -euo pipefail).
 #
 #   source tests/support/booted_container.sh
-#   bc_init "$build/container-test"      # skips (exit 77) without root, nspawn or the mirror
-#   bc_network lab                       # a network namespace of the test's own
+#   bc_init "$build/container-test" boot # skips (exit 77) without root, nspawn or the mirror
+#   bc_network lab; bc_network peer      # network namespaces of the test's own
+#   bc_link lab 10.250.9.1/30 peer 10.250.9.2/30  # a veth pair between them
 #   bc_root ws1 cron ./plinket-send.deb  # a fresh root from the cached base, packages installed with apt
-#   bc_boot ws1 lab 10.251.0.2/24        # systemd-nspawn -b in that namespace; returns once systemd runs
+#   bc_boot ws1 lab                      # systemd-nspawn -b in namespace lab; returns once systemd runs
 #   bc_exec ws1 systemctl status cron    # a command inside, with the container's namespaces and root
 #   bc_wait 60 "the log" bc_exec ws1 test -s /var/log/x   # a bounded wait for a condition
 #   bc_shutdown ws1 reboot               # reboot (returns once it runs again) or poweroff
+#   bc_exec ws1 systemd-run -q --unit=s-alice -p PAMName=login -p User=alice -p TTYPath=/dev/null \
+#       -E XDG_SESSION_TYPE=x11 PROGRAM    # a logind session of user alice running PROGRAM
 #
 # One base root (debootstrap minbase with systemd, dbus and logind's PAM module) is kept as a tarball
 # in the cache folder, with every package apt downloads, so only the first test of a fresh build tree
