@@ -1,6 +1,7 @@
 # Where an installation puts things, and the helper that installs one program with its man page.
 # Each installed file belongs to a component, and each component becomes one Debian package
-# (cmake/PlinketPackaging.cmake): "client" -> plinket-client, "server" -> plinket-server.
+# (cmake/PlinketPackaging.cmake): "client" -> plinket-client, "server" -> plinket-server, "send" ->
+# plinket-send, "common" -> plinket-common.
 include(GNUInstallDirs)
 
 # Builds everything an installation (and so a package) takes, and nothing else: scripts/package.

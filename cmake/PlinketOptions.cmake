@@ -23,6 +23,18 @@ if(MSVC)
 else()
     target_compile_options(plinket_options INTERFACE -Wall -Wextra $<$<BOOL:${PLINKET_WERROR}>:-Werror>)
 endif()
+# Hardening as Debian's own packages are built: stack protector, format-string checks, relocations
+# resolved at start and then made read-only (RELRO with BINDNOW), and _FORTIFY_SOURCE's checked libc
+# calls where the code is optimised (glibc wants -O for it; the sanitizers check the same calls and
+# clash with it).
+if(NOT WIN32)
+    target_compile_options(plinket_options INTERFACE -fstack-protector-strong -Wformat -Werror=format-security)
+    target_link_options(plinket_options INTERFACE -Wl,-z,relro -Wl,-z,now)
+    if(NOT PLINKET_SANITIZE)
+        target_compile_definitions(plinket_options INTERFACE
+            $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:_FORTIFY_SOURCE=2>)
+    endif()
+endif()
 if(PLINKET_SANITIZE)
     # Every finding ends the program (a test fails, libFuzzer saves the input), none is only printed.
     target_compile_options(plinket_options INTERFACE

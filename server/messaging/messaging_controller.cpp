@@ -25,13 +25,15 @@ MessagingController::MessagingController(RecipientList& recipients, QMutex& reci
 }
 
 MessagingController::~MessagingController() {
-    if (SendWorker* worker = m_worker.data()) {
-        {
-            QMutexLocker lock(&m_lock);
-            worker->stop();
-        }
-        worker->wait();
+    {
+        QMutexLocker lock(&m_lock);
+        for (const QPointer<SendWorker>& worker : std::as_const(m_workers))
+            if (worker)
+                worker->stop();
     }
+    for (const QPointer<SendWorker>& worker : std::as_const(m_workers))
+        if (worker)
+            worker->wait();
 }
 
 void MessagingController::onSend(const QString& text) {
@@ -101,6 +103,8 @@ void MessagingController::onSend(const QString& text) {
     // Workers are never waited for; each is deleted on the UI thread once it has ended by itself.
     QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     m_worker = worker;
+    m_workers.removeAll(nullptr);
+    m_workers.append(worker);
     worker->start();
 
     const qint32 count = m_hooks.waitCount ? m_hooks.waitCount() : 0;

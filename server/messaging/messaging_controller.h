@@ -103,6 +103,9 @@ private:
     MessageIdSource m_ids;
     SendJob m_job;
     QPointer<SendWorker> m_worker;
+    // Every worker not yet deleted, the stopped ones too: each holds references to the records and their lock,
+    // so none may outlive the controller.
+    QList<QPointer<SendWorker>> m_workers;
     qint32 m_waitingPeriodMs = 0;
     bool m_awaitingReports = false;
 };

@@ -37,8 +37,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                                        u"Send one datagram to this IPv4 broadcast address for every client in "
                                        "clients.ini, as the console's broadcast mode."_qs,
                                        u"ADDRESS"_qs);
-    const QCommandLineOption lang(u"lang"_qs, u"Language of the pop-up: EN or RU (default: config.ini's, else RU)."_qs,
-                                  u"EN|RU"_qs);
+    const QCommandLineOption lang(
+        u"lang"_qs,
+        u"Language of the pop-up and of the output: EN or RU (default: config.ini's; without config.ini, RU for a Russian locale, else EN)."_qs,
+        u"EN|RU"_qs);
     const QCommandLineOption wait(u"wait"_qs, u"Wait at most this long for reports (default 60; 0 sends and exits)."_qs,
                                   u"SECONDS"_qs);
     const QCommandLineOption require(u"require"_qs,

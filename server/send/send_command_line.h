@@ -25,7 +25,7 @@ struct SendOptions {
     QString broadcastAddress; // --broadcast: one datagram to this IPv4 address for the whole directory
     QString text;             // the positional arguments joined by blanks (raw, see messageTextFrom)
     bool textFromStdin = false;
-    QString language; // --lang as "EN" / "RU"; empty: config.ini's, else RU
+    QString language; // --lang as "EN" / "RU"; empty: config.ini's, else the locale's
     int waitSeconds = 60;
     Requirement require = Requirement::Confirmed;
     bool json = false;

@@ -1,6 +1,7 @@
 #include "send_inputs.h"
 
 #include "ini_document.h"
+#include "language.h"
 #include "settings.h"
 
 #include <QSet>
@@ -40,6 +41,9 @@ ConsoleConfig readConsoleConfig(const QString& workingDirectory) {
         doc.selectGroup(u"Paths"_qs);
         storedClients = doc.readString(u"Clients"_qs, storedClients);
         doc.close();
+    } else {
+        config.language = languageOfLocale(qEnvironmentVariable("LC_ALL"), qEnvironmentVariable("LC_MESSAGES"),
+                                           qEnvironmentVariable("LANG"));
     }
     config.clientsPath = localFilePath(storedClients, workingDirectory);
     return config;

@@ -14,7 +14,8 @@ namespace plinket {
 
 // What plinket_send takes from the console's config.ini in the working folder.
 struct ConsoleConfig {
-    QString language = QStringLiteral("RU"); // Common/Language when it is RU or EN
+    QString language = QStringLiteral("RU"); // Common/Language when it is RU or EN; without a readable
+                                             // config.ini, the locale's (languageOfLocale)
     QString clientsPath;                     // Paths/Clients as a local path (default ./clients.ini)
     QString warning;                         // a Language that is neither RU nor EN: say so
 };

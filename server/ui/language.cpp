@@ -83,6 +83,13 @@ LanguageChoice applyLanguage(const QString& code) {
     return choice;
 }
 
+QString languageOfLocale(QStringView lcAll, QStringView lcMessages, QStringView lang) {
+    for (const QStringView value : {lcAll, lcMessages, lang})
+        if (!value.isEmpty())
+            return (value.startsWith(u"ru") ? LANGUAGE_RU : LANGUAGE_EN).toString();
+    return LANGUAGE_EN.toString();
+}
+
 const QString& text(TextId id) {
     return current()[size_t(id)];
 }

@@ -67,6 +67,11 @@ bool isValidLanguageCode(const QString& code);
 // the caller to show the language warning. The last call wins.
 [[nodiscard]] LanguageChoice applyLanguage(const QString& code);
 
+// The language of a program with no config.ini to follow (plinket_send on a computer without a
+// console): the locale's message language, which is the first of LC_ALL, LC_MESSAGES and LANG that is
+// set and not empty. "RU" for a Russian locale (ru, ru_RU.UTF-8, ...), "EN" for any other or none.
+QString languageOfLocale(QStringView lcAll, QStringView lcMessages, QStringView lang);
+
 // The text of `id` in the language in effect (Russian until applyLanguage has run).
 const QString& text(TextId id);
 // The text of `id` in the given language ("EN" gives English, anything else Russian).

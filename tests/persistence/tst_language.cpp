@@ -31,6 +31,29 @@ private slots:
         QCOMPARE(text(TextId::errorTitle), inEffect == u"EN"_qs ? u"Error!"_qs : u"Ошибка!"_qs);
     }
 
+    void localeLanguage_data() {
+        QTest::addColumn<QString>("lcAll");
+        QTest::addColumn<QString>("lcMessages");
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("language");
+        QTest::newRow("nothing set") << QString() << QString() << QString() << u"EN"_qs;
+        QTest::newRow("LANG Russian") << QString() << QString() << u"ru_RU.UTF-8"_qs << u"RU"_qs;
+        QTest::newRow("LANG bare ru") << QString() << QString() << u"ru"_qs << u"RU"_qs;
+        QTest::newRow("LANG C") << QString() << QString() << u"C.UTF-8"_qs << u"EN"_qs;
+        QTest::newRow("LANG German") << QString() << QString() << u"de_DE.UTF-8"_qs << u"EN"_qs;
+        QTest::newRow("LC_MESSAGES over LANG") << QString() << u"en_GB.UTF-8"_qs << u"ru_RU.UTF-8"_qs << u"EN"_qs;
+        QTest::newRow("LC_ALL over both") << u"ru_UA.UTF-8"_qs << u"C"_qs << u"en_US.UTF-8"_qs << u"RU"_qs;
+        QTest::newRow("empty LC_ALL is unset") << QString() << u"ru_RU.UTF-8"_qs << u"C"_qs << u"RU"_qs;
+        QTest::newRow("upper case is no locale name") << QString() << QString() << u"RU"_qs << u"EN"_qs;
+    }
+    void localeLanguage() {
+        QFETCH(QString, lcAll);
+        QFETCH(QString, lcMessages);
+        QFETCH(QString, lang);
+        QFETCH(QString, language);
+        QCOMPARE(languageOfLocale(lcAll, lcMessages, lang), language);
+    }
+
     void tables_data() {
         QTest::addColumn<int>("id");
         QTest::addColumn<QString>("ru");
