@@ -9,6 +9,9 @@ QByteArray readFileBytes(const QString& path);
 bool writeFileBytes(const QString& path, const QByteArray& bytes);
 // "45 4E 04 ..." to bytes; blanks and line breaks between pairs are ignored.
 QByteArray hexBytes(const char* hex);
+// Lets every user read the file, as a careless copy would leave a secret (Linux: mode bits for group
+// and others; Windows: an entry for Everyone in its access control list).
+bool letOthersRead(const QString& path);
 // UTF-8 byte-order mark.
 inline const QByteArray BOM = QByteArrayLiteral("\xEF\xBB\xBF");
 
