@@ -102,7 +102,8 @@ while True:
     data, _ = s.recvfrom(4096)
     print("|".join(data.decode("utf-8", "replace").split("\x04")[:4]))
 ' >reports 2>&1 &
-pids+=($!)
+listener=$!
+pids+=($listener)
 eventually listening 47128 || fail "the report listener did not start"
 wine "$client_dir\\plinket_client.exe" >client.log 2>&1 &
 pids+=($!)
@@ -123,12 +124,11 @@ xdotool mousemove --window "$popup" $((WIDTH / 2)) $((HEIGHT - 35 + 12)) click 1
 eventually grep -q '|2|' reports || fail "no report 2 after a click on OK"
 wait_for=10 eventually bash -c "! xdotool search --onlyvisible --name '^Message$' >/dev/null" ||
     fail "the pop-up stayed after OK"
-kill "${pids[-1]}" 2>/dev/null || true
 wineserver -k
 eventually bash -c '! ss -Hlun "sport = :47127" | grep -q .' || fail "plinket_client.exe did not end"
 
 # ---- 3. The Windows sender, the Linux client ----------------------------------------------------
-kill "${pids[1]}" # the report port is plinket_send.exe's now
+kill "$listener" # the report port is plinket_send.exe's now
 QT_QPA_PLATFORM=xcb "$linux_client" >linux-client.log 2>&1 &
 pids+=($!)
 eventually listening 47127 || fail "the Linux client does not listen: $(cat linux-client.log)"
