@@ -1,7 +1,12 @@
 # Where an installation puts things, and the helper that installs one program with its man page.
 # Each installed file belongs to a component, and each component becomes one Debian package
 # (cmake/PlinketPackaging.cmake): "client" -> plinket-client, "server" -> plinket-server, "send" ->
-# plinket-send, "common" -> plinket-common.
+# plinket-send, "common" -> plinket-common. On Windows each component is one program folder, zipped and
+# packed into an MSI (cmake/PlinketWindowsPackaging.cmake).
+if(WIN32)
+    # A Windows program folder is flat: the programs beside their libraries.
+    set(CMAKE_INSTALL_BINDIR . CACHE PATH "Programs, relative to the installation folder")
+endif()
 include(GNUInstallDirs)
 
 # Builds everything an installation (and so a package) takes, and nothing else: scripts/package.
@@ -19,11 +24,16 @@ endif()
 # (compressed, as Debian wants it).
 #   plinket_install_program(plinket_server server)
 function(plinket_install_program target component)
-    install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
     add_dependencies(plinket_installed ${target})
     if(WIN32)
+        # With the libraries it loads (resolved from its import table at installation).
+        install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component}
+            RUNTIME_DEPENDENCY_SET plinket_${component}_libraries)
+        set_property(GLOBAL APPEND PROPERTY PLINKET_INSTALLED_COMPONENTS ${component})
+        set_property(GLOBAL APPEND PROPERTY PLINKET_INSTALLED_PROGRAMS ${target})
         return()
     endif()
+    install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
     set(page ${PROJECT_SOURCE_DIR}/resources/man/${target}.1)
     set(dir ${PROJECT_BINARY_DIR}/man)
     add_custom_command(

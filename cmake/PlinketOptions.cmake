@@ -59,7 +59,12 @@ function(plinket_add_test)
     cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LOCKS;ENV;LABELS;WRAPPER" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE plinket_options Qt6::Test ${T_LIBS})
-    add_test(NAME ${T_NAME} COMMAND ${T_WRAPPER} $<TARGET_FILE:${T_NAME}>)
+    if(T_WRAPPER)
+        add_test(NAME ${T_NAME} COMMAND ${T_WRAPPER} $<TARGET_FILE:${T_NAME}>)
+    else()
+        # Named as a target, the test runs through CMAKE_CROSSCOMPILING_EMULATOR where there is one (wine).
+        add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    endif()
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
@@ -76,18 +81,55 @@ endfunction()
 
 # Compiles a program's event message table into it on Windows (message compiler source generated
 # from the event text table); nothing to do elsewhere, where the journal catalog carries the texts.
-#   plinket_add_message_table(target client|server)
+# MinGW's windmc reads the same UTF-16 source as mc, except that it takes no byte-order mark, which
+# mc expects: it gets a copy without it.
+#   plinket_add_message_table(target client|server|send)
 function(plinket_add_message_table target which)
     if(NOT WIN32)
         return()
     endif()
     set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}_messages)
+    set(source ${dir}/plinket_${which}.mc)
+    if(MINGW)
+        if(NOT CMAKE_MC_COMPILER)
+            string(REGEX REPLACE "(g\\+\\+|c\\+\\+)(-posix|-win32)?$" "windmc" CMAKE_MC_COMPILER "${CMAKE_CXX_COMPILER}")
+        endif()
+        set(compile
+            COMMAND sh -c "tail -c +3 \"$1\" > \"$2\"" sh ${source} ${dir}/plinket_${which}_nomark.mc
+            COMMAND ${CMAKE_MC_COMPILER} -u -U -h ${dir} -r ${dir} ${dir}/plinket_${which}_nomark.mc
+            COMMAND ${CMAKE_COMMAND} -E copy ${dir}/plinket_${which}_nomark.rc ${dir}/plinket_${which}.rc)
+    else()
+        set(compile COMMAND mc -u -U -h ${dir} -r ${dir} ${source})
+    endif()
     add_custom_command(
         OUTPUT ${dir}/plinket_${which}.rc
         COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
-        COMMAND plinket_catalog --mc ${which} ${dir}/plinket_${which}.mc
-        COMMAND mc -u -U -h ${dir} -r ${dir} ${dir}/plinket_${which}.mc
+        COMMAND plinket_catalog --mc ${which} ${source}
+        ${compile}
         DEPENDS plinket_catalog
+        WORKING_DIRECTORY ${dir}
         VERBATIM)
     target_sources(${target} PRIVATE ${dir}/plinket_${which}.rc)
+    # The resource script names the compiled message files beside it.
+    set_source_files_properties(${dir}/plinket_${which}.rc PROPERTIES INCLUDE_DIRECTORIES ${dir})
+endfunction()
+
+# Gives a Windows program its icon as a resource (Explorer, the Start menu and the task bar show it),
+# drawn by tools/plinket_icons like the window icons; nothing to do elsewhere, where the desktop's icon
+# theme holds the icon files.
+#   plinket_add_program_icon(target plinket-client|plinket-server)
+function(plinket_add_program_icon target icon)
+    if(NOT WIN32)
+        return()
+    endif()
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}_icon)
+    add_custom_command(
+        OUTPUT ${dir}/${icon}.ico
+        COMMAND plinket_icons --ico ${dir}
+        DEPENDS plinket_icons
+        VERBATIM)
+    file(WRITE ${dir}/${target}_icon.rc "1 ICON \"${icon}.ico\"\n")
+    target_sources(${target} PRIVATE ${dir}/${target}_icon.rc)
+    set_source_files_properties(${dir}/${target}_icon.rc PROPERTIES
+        INCLUDE_DIRECTORIES ${dir} OBJECT_DEPENDS ${dir}/${icon}.ico)
 endfunction()

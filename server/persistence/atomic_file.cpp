@@ -1,5 +1,6 @@
 #include "atomic_file.h"
 
+#include "file_access.h"
 #include "regular_file.h"
 
 #include <QSaveFile>
@@ -7,6 +8,7 @@
 namespace plinket {
 
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
+    const std::optional<FileAccess> access = readFileAccess(path);
     QSaveFile file(path);
     // No direct-write fallback: a folder we cannot create a file in fails the save rather than
     // risking a cut file.
@@ -26,6 +28,10 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         ok = file.commit();
     if (!ok && error)
         *error = file.errorString();
+    // The content is in place; access rules that cannot be put back leave the folder's, which the
+    // save does not fail for.
+    if (ok && access)
+        restoreFileAccess(path, *access);
     return ok;
 }
 

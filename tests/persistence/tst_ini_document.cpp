@@ -1,4 +1,5 @@
 #include "file_size_limit.h"
+#include "guarded_file.h"
 #include "ini_document.h"
 #include "test_files.h"
 
@@ -11,6 +12,7 @@
 
 using namespace plinket;
 using plinket::test::BOM;
+using plinket::test::letOthersRead;
 using plinket::test::readFileBytes;
 using plinket::test::writeFileBytes;
 
@@ -59,6 +61,15 @@ void runScript(IniDocument& doc, const QStringList& script) {
             QFAIL("unknown script step");
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// A file of the current user that others may read fails the check of a secret key.
+bool othersMayRead(const QString& file) {
+    return plinket::readGuardedFile(file, plinket::FileGuard::Private).status == plinket::GuardedRead::Status::Refused;
 }
 
 } // namespace
@@ -158,7 +169,12 @@ private slots:
         QFETCH(bool, groupSeparator);
         QFETCH(QStringList, script);
         QFETCH(QByteArray, after);
-        const QString file = path(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_'));
+        // The row's name as a file name any system takes (no ':' on Windows).
+        QString name = QString::fromUtf8(QTest::currentDataTag());
+        for (QChar& c : name)
+            if (!c.isLetterOrNumber())
+                c = u'_';
+        const QString file = path(name);
         QVERIFY(writeFileBytes(file, before));
         IniDocument doc;
         QVERIFY(doc.open(file, groupSeparator));
@@ -319,16 +335,28 @@ private slots:
         QCOMPARE(readFileBytes(folder), QByteArray("a file now"));
     }
 
+    // Who may read the file survives the save that replaces it: a file kept from other users stays
+    // theirs alone, a shared one stays shared (Linux: mode bits; Windows: the access control list).
+    void keepsPermissions_data() {
+        QTest::addColumn<bool>("othersRead");
+        QTest::newRow("owner only") << false;
+        QTest::newRow("readable by others") << true;
+    }
     void keepsPermissions() {
-        const QString file = path(u"perm.ini"_qs);
-        QVERIFY(writeFileBytes(file, "[G]"));
-        const auto perms = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
-        QVERIFY(QFile::setPermissions(file, perms));
+        QFETCH(bool, othersRead);
+        const QString file = path(othersRead ? u"shared.ini"_qs : u"private.ini"_qs);
+        QString error;
+        QVERIFY2(createGuardedFile(file, "[G]", false, &error), qPrintable(error));
+        if (othersRead)
+            QVERIFY(letOthersRead(file));
+        const QFile::Permissions before = QFile::permissions(file);
+        QCOMPARE(othersMayRead(file), othersRead);
         IniDocument doc;
         QVERIFY(doc.open(file));
         doc.writeString(u"k"_qs, u"v"_qs);
         QVERIFY(doc.close());
-        QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser), perms);
+        QCOMPARE(QFile::permissions(file), before);
+        QCOMPARE(othersMayRead(file), othersRead);
     }
 };
 
