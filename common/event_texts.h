@@ -29,6 +29,13 @@ inline constexpr int EVENT_CLIENT_UPDATE = 104;     // in the message file only;
 inline constexpr int EVENT_CLIENT_NOT_ON_TOP = 105; // at start-up, on a desktop that cannot keep pop-ups on top
 // A message the workstation's signature policy dropped: %1 sender address, %2 reason, %3 message ID.
 inline constexpr int EVENT_CLIENT_DROPPED = 106;
+// A message waiting to be seen, once per message: %1 sender, %2 message ID, %3 the reason ("no user session").
+inline constexpr int EVENT_CLIENT_WAITING = 107;
+// A message held while nobody could see it, dropped after the hold time: %1 sender, %2 message ID, %3 text.
+inline constexpr int EVENT_CLIENT_EXPIRED = 112;
+// Structured fields of events 101 and 102 written by the host agent: who saw or confirmed the message.
+inline constexpr const char* JOURNAL_USER_FIELD = "PLINKET_USER";
+inline constexpr const char* JOURNAL_SESSION_FIELD = "PLINKET_SESSION";
 inline constexpr int EVENT_SERVER_DELIVERY_CLOSED = 101;
 inline constexpr int EVENT_SEND_DELIVERY_CLOSED = 101; // the console's event 101, written by plinket_send
 
