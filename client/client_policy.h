@@ -7,6 +7,8 @@
 //                      require-signature = no | yes   (default no)
 //                      max-message-age = 600          seconds a signed message may differ from this
 //                                                     computer's clock (default 600, 1 to 86400)
+//                      hold-time = 600                seconds the host agent keeps a message while no
+//                                                     user session can show it (default 600, 1 to 86400)
 //   trusted-keys/    the public keys of the consoles whose messages are trusted: every file whose name
 //                    ends in ".pub" (what plinket_server --generate-key writes)
 //
@@ -25,11 +27,13 @@ namespace plinket {
 
 inline constexpr qint64 DEFAULT_MAX_MESSAGE_AGE_SECONDS = 600;
 inline constexpr qint64 LONGEST_MAX_MESSAGE_AGE_SECONDS = 86400;
+inline constexpr qint64 DEFAULT_HOLD_SECONDS = 600;
 
 struct ClientPolicy {
     QList<PublicKey> trustedKeys;
     bool requireSignature = false;
     qint64 maxMessageAgeSeconds = DEFAULT_MAX_MESSAGE_AGE_SECONDS;
+    qint64 holdSeconds = DEFAULT_HOLD_SECONDS;
     QStringList problems; // "path: line N: what", one per problem found
 
     // False: messages are taken as they come, nothing is checked.

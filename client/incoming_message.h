@@ -22,9 +22,12 @@ struct IncomingMessage {
 
 // What the pop-up tells the receive loop about one message. `visible` is called once, when a person
 // can see the pop-up; `confirmed` once, when a person has pressed OK. Both run from the event loop.
+// `abandoned` only where a message can wait with nobody to see it (the host agent, with no user
+// session): it was held for the hold time and given up unseen, and the loop moves on without a report.
 struct PopupCallbacks {
     std::function<void()> visible;
     std::function<void()> confirmed;
+    std::function<void()> abandoned;
 };
 
 } // namespace plinket

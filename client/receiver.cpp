@@ -47,11 +47,25 @@ void Receiver::scheduleRead() {
     QMetaObject::invokeMethod(this, &Receiver::readNext, Qt::QueuedConnection);
 }
 
+void Receiver::adopt(const IncomingMessage& message) {
+    m_adopted.push_back(message);
+    if (!m_shown)
+        scheduleRead();
+}
+
 void Receiver::readNext() {
     // While a pop-up is open the socket stays unread; Qt then stops watching it, so the client sleeps
     // until OK is pressed, and the queued datagrams are taken afterwards one per pass, in arrival order.
     if (m_shown)
         return;
+    if (!m_adopted.empty()) {
+        m_shown = m_adopted.front();
+        m_adopted.pop_front();
+        if (!m_backlogSince)
+            m_backlogSince = QDateTime::currentSecsSinceEpoch(); // the socket now stays unread until OK
+        m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); }, [this] { abandon(); }});
+        return;
+    }
     // Always attempt the read, even when a wake-up finds nothing (it can: a datagram taken by the read
     // after OK may still be announced once). Only a read call re-arms QUdpSocket's notifier, and the read
     // is the test itself, so no datagram can slip in between a check and a read.
@@ -90,7 +104,7 @@ void Receiver::handle(const QHostAddress& sender, const QByteArray& datagram, qi
         return;
     }
     m_shown = IncomingMessage{sender, QHostAddress(), QDateTime::currentMSecsSinceEpoch(), message, QString()};
-    m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); }});
+    m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); }, [this] { abandon(); }});
 }
 
 void Receiver::showing() {
@@ -124,6 +138,14 @@ void Receiver::confirm() {
     m_writeEvent(EVENT_CLIENT_CONFIRMED, message.serverHost, message.id, message.text);
     sendReport(shown.senderAddress, message.id, REPORT_STATUS_CONFIRMED);
     m_state.lastConfirmedId = message.id;
+    m_popup.close();
+    scheduleRead();
+}
+
+void Receiver::abandon() {
+    if (!m_shown)
+        return;
+    m_shown.reset();
     m_popup.close();
     scheduleRead();
 }

@@ -12,6 +12,7 @@
 #include <QHostAddress>
 #include <QObject>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -49,6 +50,11 @@ public:
 
     bool isShowing() const { return m_shown.has_value(); }
 
+    // Takes up a message that an earlier run already let through (a pop-up that a user session still
+    // shows after the host agent restarted): it is handed to the pop-up ahead of the socket, without
+    // the signature check or the repeat rule, which it passed when it arrived.
+    void adopt(const IncomingMessage& message);
+
 private:
     void readNext();
     void scheduleRead();
@@ -58,6 +64,7 @@ private:
                qint64 arrivedNoEarlierThan, qint64 now);
     void showing();
     void confirm();
+    void abandon();
     void sendReport(const QHostAddress& sender, const QString& id, int status) const;
 
     ClientState& m_state;
@@ -65,6 +72,7 @@ private:
     QUdpSocket* m_socket;
     EventWriter m_writeEvent;
     std::optional<IncomingMessage> m_shown;
+    std::deque<IncomingMessage> m_adopted;
     std::unique_ptr<MessageGate> m_gate;
     DropEventLimiter m_dropEvents;
     // Set while datagrams may be waiting unread (a pop-up is open, or a burst is being taken one by
