@@ -92,11 +92,12 @@ void AgentSessions::accept() {
 }
 
 void AgentSessions::readFrom(Peer* peer) {
-    peer->reader.append(peer->socket->readAll());
+    QLocalSocket* socket = peer->socket;
+    peer->reader.append(socket->readAll());
     while (const std::optional<ChannelFrame> frame = peer->reader.next()) {
         handleFrame(peer, *frame);
-        if (!m_peers.contains(peer->socket))
-            return; // dropped meanwhile
+        if (!m_peers.contains(socket))
+            return; // dropped meanwhile, and gone
     }
     if (peer->reader.failed())
         drop(peer);

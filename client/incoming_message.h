@@ -27,7 +27,7 @@ struct IncomingMessage {
 struct PopupCallbacks {
     std::function<void()> visible;
     std::function<void()> confirmed;
-    std::function<void()> abandoned;
+    std::function<void()> abandoned = nullptr;
 };
 
 } // namespace plinket
