@@ -73,7 +73,7 @@ int runAgent(int argc, char* argv[]) {
     reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_STARTED, QString::fromUtf16(CLIENT_VERSION));
 
     // What `systemctl status plinket-agent` shows: whether the port is had, and how many sessions are served.
-    const auto status = [&] {
+    const auto status = [&]() -> QString {
         return (receiver ? u"receiving on UDP port 47127"_qs : u"waiting for UDP port 47127"_qs) + u"; pop-ups in "_qs +
                QString::number(sessions.sessionCount()) + u" sessions"_qs;
     };
