@@ -36,7 +36,10 @@ struct Client {
         Popup* receiverPopup = &popup;
         if (throughAgent) {
             agent = std::make_unique<AgentSessions>(
-                [](qintptr) { return PeerVerdict{PeerSession{u"1"_qs, u"tester"_qs}, {}}; }, 600000);
+                [](qintptr) {
+                    return PeerVerdict{PeerSession{u"1"_qs, u"tester"_qs}, {}};
+                },
+                600000);
             bound = bound && agent->listen(folder.filePath(u"agent.sock"_qs));
             link = std::make_unique<SessionLink>(popup);
             bound = bound && link->start(folder.filePath(u"agent.sock"_qs)) == AgentAnswer::Welcome;
@@ -105,7 +108,8 @@ private slots:
     void cleanup() { m_client.reset(); }
 
     void messageShownThenConfirmed() {
-        FakeConsole::sendMessage(u"EN"_qs, u"420195130"_qs, u"Printer on floor 2\r\nis out of paper"_qs, u"ADMIN-PC"_qs);
+        FakeConsole::sendMessage(u"EN"_qs, u"420195130"_qs, u"Printer on floor 2\r\nis out of paper"_qs,
+                                 u"ADMIN-PC"_qs);
         const auto received = m_console.nextReport();
         QVERIFY(received);
         QCOMPARE(received->id, u"420195130"_qs);
@@ -215,7 +219,8 @@ private slots:
     void datagramSizes() {
         QFETCH(int, size);
         QFETCH(bool, answered);
-        const QByteArray head = "EN\x04" "77\x04";
+        const QByteArray head = "EN\x04"
+                                "77\x04";
         FakeConsole::sendRaw(head + QByteArray(size - head.size(), 'x'));
         if (answered) {
             QCOMPARE(next(), u"77 1"_qs);
@@ -232,7 +237,8 @@ private slots:
 
     void onlyFirst2000BytesUsed() {
         // 2040 bytes: the text is cut at byte 2000, the sender is lost, a letter cut in two is not decoded.
-        const QByteArray head = "EN\x04" "88\x04";
+        const QByteArray head = "EN\x04"
+                                "88\x04";
         QByteArray text(2000 - head.size() - 1, 'a');
         text += "\xD0\x96"; // "Ж" across byte 2000
         const QByteArray datagram = head + text + "\x04" + QByteArray(2040 - head.size() - text.size() - 1, 'H');
@@ -257,7 +263,10 @@ private slots:
                              QHostAddress::LocalHost, MESSAGE_PORT);
         QTRY_VERIFY(otherConsole.hasPendingDatagrams());
         const QByteArray report = otherConsole.receiveDatagram().data();
-        QCOMPARE(report, QByteArray("31\x04" "1\x04" "PC-07\x04" "PC-07.CORP.LAN"));
+        QCOMPARE(report, QByteArray("31\x04"
+                                    "1\x04"
+                                    "PC-07\x04"
+                                    "PC-07.CORP.LAN"));
         QVERIFY(!m_console.hasPendingReport());
     }
 
