@@ -12,6 +12,7 @@
 #include "client_system.h"
 #include "command_line.h"
 #include "eventlog.h"
+#include "message_socket.h"
 #include "network_init.h"
 #include "receiver.h"
 #include "session_peer.h"
@@ -20,7 +21,6 @@
 #include <QCoreApplication>
 #include <QNetworkProxy>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <cstdio>
 #include <memory>
@@ -51,9 +51,17 @@ int runAgent(int argc, char* argv[]) {
     state.fqdn = names->fqdn;
     registerEventSource(EventSource::Client);
 
+    // The workstation's report key belongs to the user the agent runs as (the package makes it so).
     const ClientPolicy policy = loadClientPolicy(clientPolicyDirectory());
-    for (const QString& problem : policy.problems)
-        std::fprintf(stderr, "plinket_agent: %s\n", qPrintable(problem));
+    const WorkstationKey workstationKey = loadWorkstationKey(clientPolicyDirectory(), true);
+    QList<PolicyProblem> problems = policy.problems;
+    if (workstationKey.problem)
+        problems.append(*workstationKey.problem);
+    for (const PolicyProblem& problem : std::as_const(problems)) {
+        std::fprintf(stderr, "plinket_agent: %s: %s\n", qPrintable(problem.path), qPrintable(problem.reason));
+        reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_FILE_REFUSED, problem.path,
+                    problem.reason);
+    }
 
     AgentSessions sessions(checkPeer, policy.holdSeconds * 1000);
     const QList<IncomingMessage> restored = sessions.restoreFrom(agentStateFile());
@@ -82,19 +90,20 @@ int runAgent(int argc, char* argv[]) {
     QTimer portRetry;
     portRetry.setSingleShot(true);
     const auto startReceiving = [&] {
-        auto socket = std::make_unique<QUdpSocket>();
-        if (!bindMessageSocket(*socket)) {
+        std::unique_ptr<MessageSocket> socket = MessageSocket::open();
+        if (!socket) {
             serviceReady(u"waiting for UDP port 47127, which another program holds (a client of an older "
                          "version in a user session holds it until that user logs out)"_qs);
             portRetry.start(PORT_RETRY_MS);
             return;
         }
-        receiver = std::make_unique<Receiver>(state, sessions, socket.release());
+        receiver = std::make_unique<Receiver>(state, sessions, std::move(socket));
         receiver->setEventWriter([&sessions](int id, const QString& s1, const QString& s2, const QString& s3) {
             reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, id, s1, s2, s3, sessions.viewerFields());
         });
         if (policy.checksSignatures())
             receiver->setMessageGate(std::make_unique<MessageGate>(policy));
+        receiver->setWorkstationKey(workstationKey.key);
         for (const IncomingMessage& message : restored)
             receiver->adopt(message);
         receiver->start();

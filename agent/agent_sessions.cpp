@@ -131,6 +131,9 @@ void AgentSessions::handleFrame(Peer* peer, const ChannelFrame& frame) {
     case ChannelFrameType::Showing:
         announced(peer, frame);
         return;
+    case ChannelFrameType::Waiting:
+        waitingIn(peer, frame.token, frame.reason);
+        return;
     default:
         drop(peer);
     }
@@ -209,11 +212,9 @@ void AgentSessions::close() {
 void AgentSessions::holdIfNobody() {
     if (!m_current || sessionCount() > 0 || m_current->callbacks.confirmed == nullptr)
         return;
-    const MessageDatagram& fields = m_current->message.fields;
-    if (!m_current->waitingJournaled && !m_current->visibleReported) {
-        m_current->waitingJournaled = true;
-        m_writeEvent(EVENT_CLIENT_WAITING, fields.serverHost, fields.id, u"no user session"_qs, {});
-    }
+    if (!m_current->visibleReported)
+        if (auto waiting = std::exchange(m_current->callbacks.waiting, nullptr))
+            waiting(u"no user session"_qs); // the receive loop journals it (event 107), once per message
     // Counted from its arrival while nobody has had it, else from when the last session went away.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const qint64 since = m_current->shownToSomeone ? now : m_current->message.arrivedAtMs;
@@ -268,6 +269,18 @@ void AgentSessions::sighted(Peer* peer, const QString& token, bool confirmed) {
     // Seen or confirmed in one more session: journaled, no further report.
     m_writeEvent(confirmed ? EVENT_CLIENT_CONFIRMED : EVENT_CLIENT_RECEIVED, message->fields.serverHost,
                  message->fields.id, message->fields.text, fieldsOf(peer));
+}
+
+void AgentSessions::waitingIn(Peer* peer, const QString& token, const QString& reason) {
+    // The first session that says why it cannot show the current message yet, unless one already can:
+    // the receive loop journals it (event 107) with this session's user, once per message.
+    if (!peer->tokens.contains(token) || !m_current || m_current->token != token || m_current->visibleReported)
+        return;
+    if (auto waiting = std::exchange(m_current->callbacks.waiting, nullptr)) {
+        m_viewer = fieldsOf(peer);
+        waiting(reason);
+        m_viewer.clear();
+    }
 }
 
 void AgentSessions::announced(Peer* peer, const ChannelFrame& frame) {

@@ -8,8 +8,10 @@
 //                sessions are journaled (event 101 with the user's name) without a report
 //   "confirmed"  the first person who confirms it; the receive loop then moves on to the next message,
 //                while every other session keeps its pop-up until its own person confirms it there
+//   "waiting"    the first session that cannot show it yet says why (screen locked, ...), unless one
+//                already can: passed on once, with that session's user for the journal (event 107)
 //   held         while no session is connected the message waits; at most the hold time counted from
-//                its arrival (event 107 "no user session" once, then event 112 and `abandoned` when
+//                its arrival ("waiting" with "no user session" once, then event 112 and `abandoned` when
 //                the time is up); a session that connects in time is shown it at once
 //
 // Each connection is checked once, when it is made (PeerCheck: the user and session of the process
@@ -70,8 +72,8 @@ public:
     void open(const IncomingMessage& message, PopupCallbacks callbacks) override;
     void close() override;
 
-    // The user and session whose sighting or confirmation is being reported right now, for the
-    // events 101 and 102 that the receive loop writes from `visible` and `confirmed`.
+    // The user and session whose sighting, confirmation or wait is being reported right now, for the
+    // events 101, 102 and 107 that the receive loop writes from `visible`, `confirmed` and `waiting`.
     EventFields viewerFields() const { return m_viewer; }
 
     void setEventWriter(AgentEventWriter writer) { m_writeEvent = std::move(writer); }
@@ -102,7 +104,6 @@ private:
         QString token;
         PopupCallbacks callbacks;
         bool visibleReported = false;
-        bool waitingJournaled = false;
         qint64 neverShownSince = 0; // when the hold began
         bool shownToSomeone = false;
     };
@@ -118,6 +119,7 @@ private:
     void welcome(Peer* peer);
     void sighted(Peer* peer, const QString& token, bool confirmed);
     void announced(Peer* peer, const ChannelFrame& frame);
+    void waitingIn(Peer* peer, const QString& token, const QString& reason);
     void drop(Peer* peer);
     void send(Peer* peer, const ChannelFrame& frame);
     void offerCurrent(Peer* peer);

@@ -12,7 +12,7 @@ namespace plinket {
 
 namespace {
 
-constexpr std::array<std::pair<ChannelFrameType, QLatin1StringView>, 7> TYPE_NAMES = {{
+constexpr std::array<std::pair<ChannelFrameType, QLatin1StringView>, 8> TYPE_NAMES = {{
     {ChannelFrameType::Hello, QLatin1StringView("hello")},
     {ChannelFrameType::Welcome, QLatin1StringView("welcome")},
     {ChannelFrameType::Refused, QLatin1StringView("refused")},
@@ -20,6 +20,7 @@ constexpr std::array<std::pair<ChannelFrameType, QLatin1StringView>, 7> TYPE_NAM
     {ChannelFrameType::Visible, QLatin1StringView("visible")},
     {ChannelFrameType::Confirmed, QLatin1StringView("confirmed")},
     {ChannelFrameType::Showing, QLatin1StringView("showing")},
+    {ChannelFrameType::Waiting, QLatin1StringView("waiting")},
 }};
 
 QCborMap messageMap(const IncomingMessage& m) {
@@ -32,6 +33,7 @@ QCborMap messageMap(const IncomingMessage& m) {
     map.insert(u"text"_qs, m.fields.text);
     map.insert(u"host"_qs, m.fields.serverHost);
     map.insert(u"signer"_qs, m.signer);
+    map.insert(u"ts"_qs, m.signedAtUtc);
     return map;
 }
 
@@ -43,7 +45,7 @@ std::optional<IncomingMessage> readMessage(const QCborValue& value) {
     for (const char16_t* key : {u"sa", u"la", u"lang", u"id", u"text", u"host", u"signer"})
         if (!text(key).isString())
             return std::nullopt;
-    if (!text(u"at").isInteger())
+    if (!text(u"at").isInteger() || !text(u"ts").isInteger())
         return std::nullopt;
     IncomingMessage m;
     m.senderAddress = QHostAddress(text(u"sa").toString());
@@ -56,6 +58,7 @@ std::optional<IncomingMessage> readMessage(const QCborValue& value) {
     m.fields.text = text(u"text").toString();
     m.fields.serverHost = text(u"host").toString();
     m.signer = text(u"signer").toString();
+    m.signedAtUtc = text(u"ts").toInteger();
     // Reports go back to the sender: only an IPv4 address can be one.
     if (m.senderAddress.protocol() != QAbstractSocket::IPv4Protocol)
         return std::nullopt;
@@ -64,7 +67,7 @@ std::optional<IncomingMessage> readMessage(const QCborValue& value) {
 
 bool hasToken(ChannelFrameType t) {
     return t == ChannelFrameType::Show || t == ChannelFrameType::Visible || t == ChannelFrameType::Confirmed ||
-           t == ChannelFrameType::Showing;
+           t == ChannelFrameType::Showing || t == ChannelFrameType::Waiting;
 }
 
 bool hasMessage(ChannelFrameType t) {
@@ -91,8 +94,10 @@ std::optional<ChannelFrame> decode(const QByteArray& body) {
             return std::nullopt;
         frame.version = int(map.value(u"v"_qs).toInteger());
     }
-    if (frame.type == ChannelFrameType::Refused)
+    if (frame.type == ChannelFrameType::Refused || frame.type == ChannelFrameType::Waiting)
         frame.reason = map.value(u"r"_qs).toString();
+    if (frame.type == ChannelFrameType::Waiting && (frame.reason.isEmpty() || frame.reason.size() > MAX_REASON_CHARS))
+        return std::nullopt;
     if (hasToken(frame.type)) {
         frame.token = map.value(u"k"_qs).toString();
         if (frame.token.isEmpty() || frame.token.size() > 64)
@@ -118,7 +123,7 @@ QByteArray encodeFrame(const ChannelFrame& frame) {
             map.insert(u"t"_qs, QString(name));
     if (frame.type == ChannelFrameType::Hello || frame.type == ChannelFrameType::Welcome)
         map.insert(u"v"_qs, frame.version);
-    if (frame.type == ChannelFrameType::Refused)
+    if (frame.type == ChannelFrameType::Refused || frame.type == ChannelFrameType::Waiting)
         map.insert(u"r"_qs, frame.reason);
     if (hasToken(frame.type))
         map.insert(u"k"_qs, frame.token);
@@ -158,7 +163,8 @@ std::optional<ChannelFrame> FrameReader::next() {
 
 bool sentByPopup(ChannelFrameType type) {
     return type == ChannelFrameType::Hello || type == ChannelFrameType::Visible ||
-           type == ChannelFrameType::Confirmed || type == ChannelFrameType::Showing;
+           type == ChannelFrameType::Confirmed || type == ChannelFrameType::Showing ||
+           type == ChannelFrameType::Waiting;
 }
 
 } // namespace plinket

@@ -8,6 +8,7 @@
 //   pop-up -> agent   hello {v}           first frame: the channel version the pop-up speaks
 //                     visible {k}         message k can now be seen in this session
 //                     confirmed {k}       a person confirmed message k in this session
+//                     waiting {k, r}      message k cannot be seen in this session yet, and why
 //                     showing {k, m, s}   after a reconnect: message m (token k) is still on screen or
 //                                         queued here; s = this session already said "visible" for it
 //   agent -> pop-up   welcome {v}         the agent accepts this session
@@ -30,14 +31,16 @@ namespace plinket {
 inline constexpr int AGENT_CHANNEL_VERSION = 1;
 // A message datagram is at most 2048 bytes; its fields with the CBOR keys stay far below this.
 inline constexpr int MAX_FRAME_BYTES = 16 * 1024;
+// A waiting reason is a short phrase ("screen locked"); a longer one is refused, it would end in the journal.
+inline constexpr int MAX_REASON_CHARS = 200;
 
-enum class ChannelFrameType { Hello, Welcome, Refused, Show, Visible, Confirmed, Showing };
+enum class ChannelFrameType { Hello, Welcome, Refused, Show, Visible, Confirmed, Showing, Waiting };
 
 struct ChannelFrame {
     ChannelFrameType type = ChannelFrameType::Hello;
     int version = 0;             // hello, welcome
     QString token;               // show, visible, confirmed, showing
-    QString reason;              // refused
+    QString reason;              // refused, waiting
     IncomingMessage message;     // show, showing
     bool alreadyVisible = false; // showing
 };

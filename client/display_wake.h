@@ -10,4 +10,8 @@ namespace plinket {
 // pop-up. Silent when nothing answers.
 void wakeDisplay(QWidget* window);
 
+// Linux: whether a session bus is there to be asked (its address is set, or the per-user bus socket
+// exists); without one libdbus would try to launch a bus of its own. Windows: false.
+bool sessionBusExpected();
+
 } // namespace plinket

@@ -12,14 +12,6 @@ namespace plinket {
 
 namespace {
 
-// Without an address and without the per-user bus socket, libdbus would try to launch a bus of its own.
-bool sessionBusExpected() {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        return true;
-    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtimeDir.isEmpty() && QFileInfo::exists(runtimeDir + QStringLiteral("/bus"));
-}
-
 // On X11 a display that power management has switched off comes back on when DPMS is forced to "on".
 // The request is queued on Qt's own connection and not awaited. It is sent only when the server has
 // the extension: a request for a missing extension makes the X library close the whole connection.
@@ -36,6 +28,13 @@ void forceDisplayOnX11() {
 }
 
 } // namespace
+
+bool sessionBusExpected() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtimeDir.isEmpty() && QFileInfo::exists(runtimeDir + QStringLiteral("/bus"));
+}
 
 void wakeDisplay(QWidget*) {
     forceDisplayOnX11();

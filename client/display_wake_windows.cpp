@@ -10,4 +10,8 @@ void wakeDisplay(QWidget* window) {
     SendMessageW(reinterpret_cast<HWND>(window->winId()), WM_SYSCOMMAND, SC_MONITORPOWER, static_cast<LPARAM>(-1));
 }
 
+bool sessionBusExpected() {
+    return false;
+}
+
 } // namespace plinket

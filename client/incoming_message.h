@@ -18,16 +18,20 @@ struct IncomingMessage {
     qint64 arrivedAtMs = 0;     // UTC milliseconds since 1970 at which it reached this computer
     MessageDatagram fields;     // LANG, ID, TEXT, SERVERHOST
     QString signer;             // the name of the trusted key that signed it; empty when unsigned
+    qint64 signedAtUtc = 0;     // TIME of its signature field (checked or not); 0 when it carries none
 };
 
 // What the pop-up tells the receive loop about one message. `visible` is called once, when a person
-// can see the pop-up; `confirmed` once, when a person has pressed OK. Both run from the event loop.
-// `abandoned` only where a message can wait with nobody to see it (the host agent, with no user
-// session): it was held for the hold time and given up unseen, and the loop moves on without a report.
+// can see the pop-up (checked, not assumed); `confirmed` once, when a person has deliberately pressed OK.
+// `waiting` is called at most once, when the pop-up could not be seen soon after it opened, with the
+// reason ("screen locked", "no user session", ...). `abandoned` only where a message can wait with nobody
+// to see it (the host agent, with no user session): it was held for the hold time and given up unseen, and
+// the loop moves on without a report. All run from the event loop; any may be left empty.
 struct PopupCallbacks {
     std::function<void()> visible;
     std::function<void()> confirmed;
-    std::function<void()> abandoned = nullptr;
+    std::function<void(const QString& reason)> waiting;
+    std::function<void()> abandoned = nullptr; // an initializer: the pop-up's callers may leave it out
 };
 
 } // namespace plinket

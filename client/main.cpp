@@ -1,7 +1,7 @@
 // plinket_client: waits on UDP 47127 for messages from the console, shows each one in a pop-up until the
 // user presses OK, and answers the sender twice (shown, confirmed). No window of its own; the command line
-// has only --help and --version, and the only setting is the workstation's signature policy in
-// /etc/plinket (client_policy.h). Every way out of a normal start ends with exit code 0.
+// has only --help, --version and --workstation-key, and the only settings are the workstation's signature
+// policy and report key in /etc/plinket (client_policy.h). Every way out of a normal start ends with exit code 0.
 //
 // Where the host agent runs (plinket_agent, which then owns the port for the whole computer), the
 // client is the pop-up of its user session instead: it takes the messages the agent hands it
@@ -16,6 +16,7 @@
 #include "message_box.h"
 #include "network_init.h"
 #include "popup_native.h"
+#include "popup_visibility.h"
 #include "popup_window.h"
 #include "receiver.h"
 #include "session_end.h"
@@ -25,7 +26,6 @@
 
 #include <QApplication>
 #include <QNetworkProxy>
-#include <QUdpSocket>
 
 #include <cstdio>
 #include <memory>
@@ -49,6 +49,11 @@ void watchSessionEnd(QApplication& app, SessionEndWatcher& sessionEnd) {
     reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_STARTED, QString::fromUtf16(CLIENT_VERSION));
     if (!popupDesktop().keepsOnTop)
         reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_NOT_ON_TOP);
+    // Without X11 nothing tells whether a person can see the pop-up: it counts as seen once shown.
+    if (!VisibilityWatch::canVerify())
+        reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_WINDOW_MANAGER_LIMIT,
+                    QStringLiteral("be checked for being seen (it counts as seen once shown)"), windowManagerName());
+    treatUnplannedExitAsSessionEnd();
 }
 
 int runSessionMode(QApplication& app, SessionLink& agent) {
@@ -62,6 +67,26 @@ int runSessionMode(QApplication& app, SessionLink& agent) {
     return 0;
 }
 
+void printProblem(const PolicyProblem& problem) {
+    std::fprintf(stderr, "plinket_client: %s: %s\n", qPrintable(problem.path), qPrintable(problem.reason));
+}
+
+// --workstation-key: makes the workstation's report key if it is missing (where this user may) and prints its
+// public half, the line an administrator puts into the console's known-workstations file; then ends.
+std::optional<int> printWorkstationKey(const QString&) {
+    const WorkstationKey key = loadWorkstationKey(clientPolicyDirectory(), true);
+    if (key.problem)
+        printProblem(*key.problem);
+    if (!key.key) {
+        if (!key.problem)
+            std::fprintf(stderr, "plinket_client: no %s/workstation.key, and it cannot be made here\n",
+                         qPrintable(clientPolicyDirectory()));
+        return 1;
+    }
+    std::printf("%s\n", publicKeyLine(key.key->publicKey()).constData());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -69,7 +94,11 @@ int main(int argc, char* argv[]) {
         u"plinket_client"_qs,
         u"Plinket's receiver: waits on UDP port 47127 for messages from the console and shows each one until "
         "the user presses OK. Started by the desktop session at login."_qs,
-        {}};
+        {{QCommandLineOption(u"workstation-key"_qs,
+                             u"Make this workstation's report key /etc/plinket/workstation.key if it is missing "
+                             "(needs the right to write there), print its public key line for the console's "
+                             "known-workstations file, and exit."_qs),
+          printWorkstationKey}}};
     if (const std::optional<int> exitCode = handleCommandLine(commandLine, argc, argv))
         return *exitCode;
 
@@ -108,8 +137,8 @@ int main(int argc, char* argv[]) {
     }
     // Messages and reports travel on the office network itself, never through a configured proxy.
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
-    auto socket = std::make_unique<QUdpSocket>();
-    if (!bindMessageSocket(*socket)) {
+    std::unique_ptr<MessageSocket> socket = MessageSocket::open();
+    if (!socket) {
         showStartupError(QStringLiteral("Can't open port 47127. Already busy?"));
         return 0;
     }
@@ -132,12 +161,20 @@ int main(int argc, char* argv[]) {
     SessionEndWatcher sessionEnd;
     watchSessionEnd(app, sessionEnd);
 
-    Receiver receiver(state, popup, socket.release());
+    Receiver receiver(state, popup, std::move(socket));
     const ClientPolicy policy = loadClientPolicy(clientPolicyDirectory());
-    for (const QString& problem : policy.problems)
-        std::fprintf(stderr, "plinket_client: %s\n", qPrintable(problem));
+    const WorkstationKey workstationKey = loadWorkstationKey(clientPolicyDirectory(), true);
+    QList<PolicyProblem> problems = policy.problems;
+    if (workstationKey.problem)
+        problems.append(*workstationKey.problem);
+    for (const PolicyProblem& problem : std::as_const(problems)) {
+        printProblem(problem);
+        reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_FILE_REFUSED, problem.path,
+                    problem.reason);
+    }
     if (policy.checksSignatures())
         receiver.setMessageGate(std::make_unique<MessageGate>(policy));
+    receiver.setWorkstationKey(workstationKey.key);
     receiver.start();
     QApplication::exec();
     return 0;

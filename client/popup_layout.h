@@ -22,8 +22,9 @@ inline constexpr QSize TEXT_MARGINS{20, 55}; // window client size minus text co
 inline constexpr QSize OK_BUTTON_SIZE{90, 25};
 // Room kept free around the client area for the window's frame and title bar.
 inline constexpr QSize FRAME_ALLOWANCE{16, 48};
-// Room on each side of the title word for the title bar's icon and buttons.
-inline constexpr int TITLE_SIDE_ROOM = 40;
+// Room on each side of the title for the title bar's icon and buttons (openbox shows three buttons even
+// for a window that asks for none).
+inline constexpr int TITLE_SIDE_ROOM = 60;
 
 // The text with its lines unwrapped: width of the widest line, height of all lines (Qt::PlainText rules,
 // centred lines, no mnemonics). Wraps at word boundaries, or anywhere in a word too long, when wider

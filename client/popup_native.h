@@ -22,6 +22,9 @@ struct PopupDesktop {
     bool drawsTitleBar = true;
 };
 
+// The window manager's own name (_NET_WM_NAME of its check window on X11), for the journal.
+QString windowManagerName();
+
 // Asks the running session; cheap enough to call for every pop-up (a window manager can be replaced).
 PopupDesktop popupDesktop();
 
@@ -40,8 +43,10 @@ void setExactWindowTitle(QWidget* window, const QString& title);
 // again with `window`. Elsewhere it does nothing.
 void redrawScreen(QWidget* window);
 
-// True for a native event that says the window was taken off the screen (unmapped). The toolkit still
-// counts such a window as shown; the window manager has forgotten it and its state (kept above, ...).
-bool isUnmappedEvent(const QByteArray& eventType, void* message);
+// What a native event says about the window being on the screen: taken off it (unmapped; the toolkit
+// still counts such a window as shown, while the window manager has forgotten it and its state), put on it
+// (mapped), or neither.
+enum class MapChange { None, Unmapped, Mapped };
+MapChange mapChange(const QByteArray& eventType, void* message);
 
 } // namespace plinket

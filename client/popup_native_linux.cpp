@@ -72,6 +72,15 @@ xcb_window_t nativeWindow(QWidget* window) {
 
 } // namespace
 
+QString windowManagerName() {
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return QStringLiteral("a Wayland compositor without X11");
+    xcb_connection_t* connection = x11Connection();
+    const xcb_window_t check = connection ? windowManagerCheckWindow(connection) : XCB_NONE;
+    const QString name = check != XCB_NONE ? QString::fromUtf8(windowManagerName(connection, check)) : QString();
+    return name.isEmpty() ? QStringLiteral("no window manager") : name;
+}
+
 PopupDesktop popupDesktop() {
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return {false, true};
@@ -114,9 +123,10 @@ void setExactWindowTitle(QWidget* window, const QString& title) {
     const xcb_window_t id = nativeWindow(window);
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_NAME"),
                         atom(connection, "UTF8_STRING"), 8, static_cast<uint32_t>(utf8.size()), utf8.constData());
-    const QByteArray latin = title.toLatin1();
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                        static_cast<uint32_t>(latin.size()), latin.constData());
+    // WM_NAME too in UTF-8: as Latin-1 text (type STRING) every letter outside Latin-1 became "?" for the
+    // tools and window managers that read WM_NAME only.
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, atom(connection, "UTF8_STRING"), 8,
+                        static_cast<uint32_t>(utf8.size()), utf8.constData());
     xcb_flush(connection);
 }
 
@@ -154,11 +164,17 @@ void redrawScreen(QWidget* window) {
     });
 }
 
-bool isUnmappedEvent(const QByteArray& eventType, void* message) {
+MapChange mapChange(const QByteArray& eventType, void* message) {
     if (eventType != "xcb_generic_event_t" || !message)
-        return false;
-    const auto* event = static_cast<const xcb_generic_event_t*>(message);
-    return (event->response_type & ~0x80) == XCB_UNMAP_NOTIFY;
+        return MapChange::None;
+    switch (static_cast<const xcb_generic_event_t*>(message)->response_type & ~0x80) {
+    case XCB_UNMAP_NOTIFY:
+        return MapChange::Unmapped;
+    case XCB_MAP_NOTIFY:
+        return MapChange::Mapped;
+    default:
+        return MapChange::None;
+    }
 }
 
 } // namespace plinket

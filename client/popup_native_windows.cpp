@@ -11,6 +11,10 @@ PopupDesktop popupDesktop() {
     return {};
 }
 
+QString windowManagerName() {
+    return QStringLiteral("Windows");
+}
+
 void preparePopupWindow(QWidget* window) {
     (void)window->winId();
 }
@@ -23,8 +27,8 @@ void setExactWindowTitle(QWidget* window, const QString& title) {
 void redrawScreen(QWidget*) {}
 
 // A window is never taken off the screen behind its program's back; minimising is seen by the toolkit.
-bool isUnmappedEvent(const QByteArray&, void*) {
-    return false;
+MapChange mapChange(const QByteArray&, void*) {
+    return MapChange::None;
 }
 
 } // namespace plinket

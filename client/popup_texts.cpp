@@ -7,10 +7,12 @@ void selectWords(PopupTexts& texts, const QString& lang) {
         texts.titleWord = QStringLiteral("Сообщение");
         texts.minuteWord = QStringLiteral("минут");
         texts.agoWord = QStringLiteral("назад");
+        texts.signedByWord = QStringLiteral("подписано:");
     } else if (lang == u"EN") {
         texts.titleWord = QStringLiteral("Message");
         texts.minuteWord = QStringLiteral("minute");
         texts.agoWord = QStringLiteral("ago");
+        texts.signedByWord = QStringLiteral("signed by");
     }
 }
 
@@ -37,6 +39,21 @@ QString ageTitle(PopupTexts& texts, const QString& lang, int minutes) {
            texts.agoWord;
 }
 
+QString titleWithSigner(const PopupTexts& texts, const QString& title, const QString& signer) {
+    QString name;
+    for (const QChar c : signer) {
+        const QChar::Category category = c.category();
+        if (category != QChar::Other_Control && category != QChar::Other_Format && !c.isSpace())
+            name += c;
+        else if (c.isSpace() && !name.isEmpty() && !name.endsWith(u' '))
+            name += u' ';
+    }
+    name = name.trimmed().left(40);
+    if (name.isEmpty())
+        return title;
+    return title + u" \u00B7 "_qs + texts.signedByWord + u' ' + name;
+}
+
 QString normalizeLineBreaks(const QString& text) {
     QString result;
     result.reserve(text.size());
@@ -51,6 +68,24 @@ QString normalizeLineBreaks(const QString& text) {
         }
     }
     return result;
+}
+
+QString withoutDirectionControls(const QString& text) {
+    QString result = text;
+    result.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+    });
+    return result;
+}
+
+QStringList possibleTitles(const PopupTexts& texts, const QString& lang) {
+    QStringList titles{texts.titleWord};
+    for (const int minutes : {881, 882, 888}) {
+        PopupTexts copy = texts;
+        titles << ageTitle(copy, lang, minutes);
+    }
+    return titles;
 }
 
 } // namespace plinket

@@ -26,7 +26,9 @@ bool pressesOk(const QKeyEvent* event) {
 
 } // namespace
 
-QFont popupFont() { return QFont(QStringLiteral("Arial"), 10, QFont::Bold); }
+QFont popupFont() {
+    return QFont(QStringLiteral("Arial"), 10, QFont::Bold);
+}
 
 QFont popupTitleFont() {
     QFont font = QApplication::font();
@@ -34,7 +36,17 @@ QFont popupTitleFont() {
     return font;
 }
 
-PopupWindow::PopupWindow(const QString& title, const QString& text, const QFont& textFont, bool ownTitleBar)
+QFont windowTitleFont() {
+    // Window managers draw their titles at 10 to 11 points, bold, by default.
+    constexpr qreal WINDOW_MANAGER_TITLE_POINTS = 11;
+    QFont font = popupTitleFont();
+    if (font.pointSizeF() < WINDOW_MANAGER_TITLE_POINTS)
+        font.setPointSizeF(WINDOW_MANAGER_TITLE_POINTS);
+    return font;
+}
+
+PopupWindow::PopupWindow(const QString& title, const QString& text, const QFont& textFont, bool ownTitleBar,
+                         const QStringList& titles)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
       m_text(new QTextEdit(this)), m_okButton(new QPushButton(QStringLiteral("OK"), this)) {
     setObjectName(QStringLiteral("popupWindow"));
@@ -69,7 +81,10 @@ PopupWindow::PopupWindow(const QString& title, const QString& text, const QFont&
     m_okButton->setFixedSize(OK_BUTTON_SIZE);
     m_okButton->setDefault(true);
     m_okButton->setFocusPolicy(Qt::NoFocus);
-    connect(m_okButton, &QPushButton::clicked, this, &PopupWindow::okPressed);
+    connect(m_okButton, &QPushButton::clicked, this, [this] {
+        if (std::exchange(m_okPressCounts, false))
+            emit okPressed();
+    });
 
     const QFontMetrics titleMetrics(popupTitleFont());
     int titleHeight = 0;
@@ -97,8 +112,13 @@ PopupWindow::PopupWindow(const QString& title, const QString& text, const QFont&
     m_text->setVerticalScrollBarPolicy(textSize.scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     m_text->resize(textSize.size);
 
-    // Not resizable; the size actually obtained is read back in placeControls().
-    const int minimumWidth = minimumClientWidth(titleMetrics.horizontalAdvance(title));
+    // Not resizable; the size actually obtained is read back in placeControls(). Wide enough that no
+    // window manager cuts the title, the age line included.
+    const QFontMetrics windowTitleMetrics(windowTitleFont());
+    int widestTitle = 0;
+    for (const QString& t : titles.isEmpty() ? QStringList{title} : titles)
+        widestTitle = std::max(widestTitle, windowTitleMetrics.horizontalAdvance(t));
+    const int minimumWidth = minimumClientWidth(widestTitle);
     setFixedSize(windowSizeFor(textSize.size, minimumWidth) + QSize(0, titleHeight));
     placeControls();
     centreOnScreen();
@@ -171,7 +191,11 @@ void PopupWindow::changeEvent(QEvent* event) {
 }
 
 bool PopupWindow::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-    if (isVisible() && isUnmappedEvent(eventType, message)) {
+    const MapChange change = mapChange(eventType, message);
+    if (change == MapChange::Mapped) {
+        m_reshowing = false;
+    } else if (change == MapChange::Unmapped && isVisible() && !m_reshowing) {
+        // (Not the unmapping of our own hide() in comeBack(), which arrives after the window is shown again.)
         m_unmapped = true;
         m_comeBack.start();
     }
@@ -185,27 +209,38 @@ void PopupWindow::comeBack() {
         setWindowState(windowState() & ~Qt::WindowMinimized);
     if (std::exchange(m_unmapped, false)) {
         // Shown anew, so the window manager learns again everything it forgot when the window went.
+        m_reshowing = true;
         hide();
         showWithoutActivating();
     }
     raise();
 }
 
+void PopupWindow::setSeen(bool seen) {
+    if (!seen)
+        m_seen.invalidate();
+    else if (!m_seen.isValid())
+        m_seen.start();
+}
+
+bool PopupWindow::pressCounts() const {
+    return m_seen.isValid() && m_seen.elapsed() >= m_act.clickAfterSeenMs;
+}
+
 void PopupWindow::keyPressEvent(QKeyEvent* event) {
-    if (!m_keyboardArmed) {
-        // Keys typed while the pop-up just appeared under the user's fingers restart the wait.
-        if (event->isAutoRepeat() || !m_sinceLastKey.isValid() || m_sinceLastKey.elapsed() < KEYBOARD_QUIET_MS) {
-            m_sinceLastKey.start();
-            return;
-        }
-        m_keyboardArmed = true;
-    }
-    if (pressesOk(event) && !event->isAutoRepeat())
-        m_okButton->click();
+    // Enter and Space count from a person looking at the pop-up: it can be seen, and either they clicked
+    // it, or it has had the keyboard for a quiet moment just before this key. Every key typed into it
+    // starts that moment again, so someone typing on into the pop-up never confirms.
+    const bool quiet = m_sinceLastKey.isValid() && m_sinceLastKey.elapsed() >= m_act.keyboardQuietMs;
+    const bool counts = pressesOk(event) && !event->isAutoRepeat() && m_seen.isValid() && (m_keyboardArmed || quiet);
+    m_sinceLastKey.start();
+    if (counts)
+        emit okPressed();
 }
 
 void PopupWindow::mousePressEvent(QMouseEvent* event) {
-    m_keyboardArmed = true;
+    if (pressCounts())
+        m_keyboardArmed = true;
     QWidget::mousePressEvent(event);
 }
 
@@ -215,7 +250,13 @@ bool PopupWindow::eventFilter(QObject* watched, QEvent* event) {
         // this exposure, and so told the window manager it is ready, the compositor is asked to draw.
         QTimer::singleShot(0, this, [this] { redrawScreen(this); });
     } else if (event->type() == QEvent::MouseButtonPress) {
-        m_keyboardArmed = true;
+        // A press counts only when the pop-up had been seen for a moment: a click already on its way to
+        // what was there before it appeared neither presses OK nor turns the user to it.
+        const bool counts = pressCounts();
+        if (watched == m_okButton)
+            m_okPressCounts = counts;
+        if (counts)
+            m_keyboardArmed = true;
         // The title it draws itself moves the window, as a title bar does.
         if (watched == m_titleBar && windowHandle())
             windowHandle()->startSystemMove();

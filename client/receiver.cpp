@@ -4,9 +4,7 @@
 #include "popup.h"
 #include "udp_send.h"
 
-#include <QDateTime>
-#include <QNetworkProxy>
-#include <QUdpSocket>
+#include <QSocketNotifier>
 
 #include <chrono>
 
@@ -14,97 +12,176 @@ namespace plinket {
 
 namespace {
 
-// Room for thousands of queued messages; the system caps it at its own maximum (net.core.rmem_max on Linux).
-constexpr int RECEIVE_SOCKET_BUFFER = 4 * 1024 * 1024;
+// Per pass of the event loop, time spent at most on reading, on checking signatures and on handing
+// messages over, so that the pop-up's own events are never held up for long. Reading comes first and
+// gets the longest slice: it costs a few microseconds a datagram, and a datagram left in the system's
+// buffer keeps every one behind it waiting (a real message among them), or is lost when the buffer fills.
+// While a flood outruns the reading, checks get only a short slice, enough to keep them going.
+constexpr qint64 READ_SLICE_NS = 16'000'000;
+constexpr qint64 SLICE_NS = 4'000'000;
+constexpr qint64 BEHIND_SLICE_NS = 1'000'000;
 
 void writeJournalEvent(int eventId, const QString& s1, const QString& s2, const QString& s3) {
     reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, eventId, s1, s2, s3);
 }
 
-} // namespace
-
-bool bindMessageSocket(QUdpSocket& socket, quint16 port) {
-    // Messages come straight from the console on the office network, never through a proxy.
-    socket.setProxy(QNetworkProxy::NoProxy);
-    if (!socket.bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress))
-        return false;
-    socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, RECEIVE_SOCKET_BUFFER);
-    return true;
+qint64 secondsOf(qint64 utcMs) {
+    return utcMs / 1000;
 }
 
-Receiver::Receiver(ClientState& state, Popup& popup, QUdpSocket* boundSocket, QObject* parent)
-    : QObject(parent), m_state(state), m_popup(popup), m_socket(boundSocket), m_writeEvent(writeJournalEvent) {
-    m_socket->setParent(this);
+// A report for a signed message carries this workstation's signature where it has a key of its own; any
+// other report is the four fields, byte for byte as always.
+QByteArray signedReport(const QByteArray& report, const SigningKey* key, qint64 signedAtUtc) {
+    return key && signedAtUtc > 0 ? signReportDatagram(report, *key, signedAtUtc) : report;
+}
+
+} // namespace
+
+Receiver::Receiver(ClientState& state, Popup& popup, std::unique_ptr<MessageSocket> socket, QObject* parent)
+    : QObject(parent), m_state(state), m_popup(popup), m_socket(std::move(socket)), m_writeEvent(writeJournalEvent) {
+    m_dropSummary.setSingleShot(true);
+    m_dropSummary.setInterval(DROP_SUMMARY_DELAY_MS);
+    connect(&m_dropSummary, &QTimer::timeout, this, &Receiver::writeDropSummary);
+}
+
+Receiver::~Receiver() {
+    delete m_notifier; // before the socket it watches is closed
 }
 
 void Receiver::start() {
-    connect(m_socket, &QUdpSocket::readyRead, this, &Receiver::readNext);
-    // Datagrams that arrived during start-up raise no new signal.
-    scheduleRead();
+    m_notifier = new QSocketNotifier(m_socket->descriptor(), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &Receiver::work);
+    // Datagrams that arrived during start-up are taken at the first pass.
+    scheduleWork();
 }
 
-void Receiver::scheduleRead() {
-    QMetaObject::invokeMethod(this, &Receiver::readNext, Qt::QueuedConnection);
+void Receiver::work() {
+    QElapsedTimer pass;
+    pass.start();
+    const bool caughtUp = readAvailable(pass);
+    const qint64 checksEnd = pass.nsecsElapsed() + (caughtUp ? SLICE_NS : BEHIND_SLICE_NS);
+    while (!m_unchecked.isEmpty() && pass.nsecsElapsed() < checksEnd) {
+        WaitingDatagram entry = m_unchecked.takeNextInTurn();
+        if (entry.verdict.needsVerify && !m_gate->verify(entry.datagram.bytes, entry.verdict))
+            dropped(entry, DropReason::BadSignature);
+        else
+            queue(m_ready, std::move(entry));
+    }
+    if (!m_shown && !m_adopted.empty()) {
+        IncomingMessage adopted = std::move(m_adopted.front());
+        m_adopted.pop_front();
+        show(std::move(adopted));
+    }
+    const qint64 handOverEnd = pass.nsecsElapsed() + SLICE_NS;
+    while (!m_shown && !m_ready.isEmpty() && pass.nsecsElapsed() < handOverEnd)
+        handle(m_ready.takeFront());
+    if (!m_unchecked.isEmpty() || (!m_shown && (!m_ready.isEmpty() || !m_adopted.empty())))
+        scheduleWork();
+}
+
+bool Receiver::readAvailable(const QElapsedTimer& pass) {
+    ReceivedDatagram datagram;
+    while (pass.nsecsElapsed() < READ_SLICE_NS) {
+        const MessageSocket::Receive result = m_socket->receive(datagram);
+        if (result == MessageSocket::Receive::Empty)
+            return true;
+        if (result == MessageSocket::Receive::Datagram)
+            take(std::move(datagram));
+    }
+    // Whatever is left keeps the socket readable, and the notifier fires again at the next pass.
+    return false;
+}
+
+void Receiver::take(ReceivedDatagram&& datagram) {
+    if (datagram.tooLong)
+        return; // too long to be a message: dropped whole, unanswered
+    WaitingDatagram entry{std::move(datagram), {}};
+    if (m_gate) {
+        entry.verdict = m_gate->screen(entry.datagram.bytes, secondsOf(entry.datagram.arrivedAtMs));
+        if (entry.verdict.drop) {
+            dropped(entry, *entry.verdict.drop);
+            return;
+        }
+    }
+    // In arrival order: a message that needs no check never overtakes one that waits for its check.
+    queue(entry.verdict.needsVerify || !m_unchecked.isEmpty() ? m_unchecked : m_ready, std::move(entry));
+}
+
+void Receiver::queue(FairQueue& queue, WaitingDatagram&& entry) {
+    if (const std::optional<WaitingDatagram> gaveWay = queue.push(std::move(entry)))
+        dropped(*gaveWay, DropReason::QueueFull);
+}
+
+void Receiver::scheduleWork() {
+    if (m_workScheduled)
+        return;
+    m_workScheduled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_workScheduled = false;
+            work();
+        },
+        Qt::QueuedConnection);
+}
+
+void Receiver::handle(const WaitingDatagram& waiting) {
+    const ReceivedDatagram& d = waiting.datagram;
+    // The time a report signature names: the checked signature's, or (no policy here) the field's as read.
+    qint64 signedAt = waiting.verdict.signedAtUtc;
+    if (!m_gate) {
+        const SignatureReading reading = peekSignatureField(d.bytes);
+        signedAt = reading.kind == SignatureReading::Kind::Present ? reading.utcSeconds : 0;
+    }
+    IncomingMessage message{d.source, d.replyFrom, d.arrivedAtMs, readMessageDatagram(d.bytes), waiting.verdict.signer,
+                            signedAt};
+    const bool repeat = isAlreadyConfirmed(m_state, d.source, message.fields);
+    if (m_gate) {
+        if (const std::optional<DropReason> drop =
+                m_gate->remember(waiting.verdict, message.fields.id, repeat, secondsOf(d.arrivedAtMs))) {
+            dropped(waiting, *drop);
+            return;
+        }
+    }
+    if (repeat) {
+        sendReport(message, REPORT_STATUS_CONFIRMED);
+        return;
+    }
+    show(std::move(message));
 }
 
 void Receiver::adopt(const IncomingMessage& message) {
     m_adopted.push_back(message);
-    if (!m_shown)
-        scheduleRead();
+    scheduleWork();
 }
 
-void Receiver::readNext() {
-    // While a pop-up is open the socket stays unread; Qt then stops watching it, so the client sleeps
-    // until OK is pressed, and the queued datagrams are taken afterwards one per pass, in arrival order.
-    if (m_shown)
-        return;
-    if (!m_adopted.empty()) {
-        m_shown = m_adopted.front();
-        m_adopted.pop_front();
-        if (!m_backlogSince)
-            m_backlogSince = QDateTime::currentSecsSinceEpoch(); // the socket now stays unread until OK
-        m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); }, [this] { abandon(); }});
-        return;
-    }
-    // Always attempt the read, even when a wake-up finds nothing (it can: a datagram taken by the read
-    // after OK may still be announced once). Only a read call re-arms QUdpSocket's notifier, and the read
-    // is the test itself, so no datagram can slip in between a check and a read.
-    // One byte more than the limit tells a longer datagram apart: it arrives cut to this size.
-    QByteArray datagram(RECEIVE_BUFFER_SIZE + 1, Qt::Uninitialized);
-    QHostAddress sender;
-    const qint64 size = m_socket->readDatagram(datagram.data(), datagram.size(), &sender);
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    if (size < 0) {
-        m_backlogSince.reset(); // nothing waiting
-        return;
-    }
-    // A datagram read while none was waiting has just arrived; one that waited arrived no earlier than
-    // the moment datagrams began to wait.
-    // (Only signature checks need to know; without them the socket is not asked.)
-    const qint64 arrivedNoEarlierThan = m_backlogSince.value_or(now);
-    if (m_gate && m_socket->hasPendingDatagrams())
-        m_backlogSince = arrivedNoEarlierThan;
-    else
-        m_backlogSince.reset();
-    if (size > RECEIVE_BUFFER_SIZE)
-        return; // too long to be a message: dropped whole, unanswered
-    datagram.truncate(size);
-    handle(sender, datagram, arrivedNoEarlierThan, now);
-    if (m_shown && !m_backlogSince)
-        m_backlogSince = now; // the socket now stays unread until OK
-    // A further datagram keeps the socket readable, and Qt announces it on the next pass of the loop.
+void Receiver::show(IncomingMessage message) {
+    m_shown = std::move(message);
+    m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); },
+                            [this](const QString& reason) {
+                                if (m_shown)
+                                    m_writeEvent(EVENT_CLIENT_WAITING, m_shown->fields.serverHost, m_shown->fields.id,
+                                                 reason);
+                            },
+                            [this] { abandon(); }});
 }
 
-void Receiver::handle(const QHostAddress& sender, const QByteArray& datagram, qint64 arrivedNoEarlierThan, qint64 now) {
-    const MessageDatagram message = readMessageDatagram(datagram);
-    if (m_gate && !admit(sender, datagram, message, arrivedNoEarlierThan, now))
-        return;
-    if (isAlreadyConfirmed(m_state, message.id)) {
-        sendReport(sender, message.id, REPORT_STATUS_CONFIRMED);
-        return;
-    }
-    m_shown = IncomingMessage{sender, QHostAddress(), QDateTime::currentMSecsSinceEpoch(), message, QString()};
-    m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); }, [this] { abandon(); }});
+void Receiver::dropped(const WaitingDatagram& waiting, DropReason reason) {
+    const qint64 nowMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    const QHostAddress& sender = waiting.datagram.source;
+    if (m_dropEvents.allow(sender.toIPv4Address(), nowMs))
+        m_writeEvent(EVENT_CLIENT_DROPPED, dottedAddress(sender), dropReasonText(reason, waiting.verdict.keyId),
+                     readMessageDatagram(waiting.datagram.bytes).id);
+    else if (!m_dropSummary.isActive())
+        m_dropSummary.start();
+}
+
+void Receiver::writeDropSummary() {
+    const DropEventLimiter::LeftOut leftOut = m_dropEvents.takeLeftOut();
+    if (leftOut.drops > 0)
+        m_writeEvent(EVENT_CLIENT_DROPS_SUMMARY, QString::number(leftOut.drops), leftOut.senders, QString());
 }
 
 void Receiver::showing() {
@@ -112,22 +189,7 @@ void Receiver::showing() {
         return;
     const MessageDatagram& message = m_shown->fields;
     m_writeEvent(EVENT_CLIENT_RECEIVED, message.serverHost, message.id, message.text);
-    sendReport(m_shown->senderAddress, message.id, REPORT_STATUS_RECEIVED);
-}
-
-bool Receiver::admit(const QHostAddress& sender, const QByteArray& datagram, const MessageDatagram& message,
-                     qint64 arrivedNoEarlierThan, qint64 now) {
-    const GateVerdict verdict =
-        m_gate->admit(datagram, message.id, isAlreadyConfirmed(m_state, message.id), arrivedNoEarlierThan, now);
-    if (!verdict.drop)
-        return true;
-    const qint64 nowMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    if (m_dropEvents.allow(sender.toIPv4Address(), nowMs))
-        m_writeEvent(EVENT_CLIENT_DROPPED, dottedAddress(sender), dropReasonText(*verdict.drop, verdict.keyId),
-                     message.id);
-    return false;
+    sendReport(*m_shown, REPORT_STATUS_RECEIVED);
 }
 
 void Receiver::confirm() {
@@ -136,10 +198,10 @@ void Receiver::confirm() {
     const IncomingMessage shown = *std::exchange(m_shown, std::nullopt);
     const MessageDatagram& message = shown.fields;
     m_writeEvent(EVENT_CLIENT_CONFIRMED, message.serverHost, message.id, message.text);
-    sendReport(shown.senderAddress, message.id, REPORT_STATUS_CONFIRMED);
-    m_state.lastConfirmedId = message.id;
+    sendReport(shown, REPORT_STATUS_CONFIRMED);
+    m_state.lastConfirmed = ConfirmedMessage{message.id, shown.senderAddress, message.text};
     m_popup.close();
-    scheduleRead();
+    scheduleWork();
 }
 
 void Receiver::abandon() {
@@ -147,12 +209,14 @@ void Receiver::abandon() {
         return;
     m_shown.reset();
     m_popup.close();
-    scheduleRead();
+    scheduleWork();
 }
 
-void Receiver::sendReport(const QHostAddress& sender, const QString& id, int status) const {
-    const QString report = formatReportDatagram(id, status, m_state.hostName, m_state.fqdn);
-    sendDatagramFromFreshSocket(report.toUtf8(), sender, REPORT_PORT);
+void Receiver::sendReport(const IncomingMessage& message, int status) const {
+    const QByteArray report = formatReportDatagram(message.fields.id, status, m_state.hostName, m_state.fqdn).toUtf8();
+    // From the address the message was sent to, so the console finds the report where it sent the message.
+    sendDatagramFromFreshSocket(signedReport(report, m_workstationKey.get(), message.signedAtUtc),
+                                message.senderAddress, REPORT_PORT, message.localAddress);
 }
 
 } // namespace plinket

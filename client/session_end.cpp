@@ -18,4 +18,8 @@ void endSession() {
     std::_Exit(0);
 }
 
+void treatUnplannedExitAsSessionEnd() {
+    std::atexit([] { endSession(); });
+}
+
 } // namespace plinket

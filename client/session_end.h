@@ -24,4 +24,9 @@ signals:
 // no confirmation is sent for it.
 [[noreturn]] void endSession();
 
+// From now on an exit the program did not choose is the end of the session too (event 103, exit code 0).
+// The toolkit ends the process with exit(1) when its connection to the display breaks, which is how a
+// session whose X server goes away without a signal ends.
+void treatUnplannedExitAsSessionEnd();
+
 } // namespace plinket

@@ -196,6 +196,15 @@ void SessionLink::showNext() {
         // The next pop-up once the OK button's own signal has returned.
         QMetaObject::invokeMethod(this, &SessionLink::showNext, Qt::QueuedConnection);
     };
+    callbacks.waiting = [this, token](const QString& reason) {
+        if (m_welcomed && !m_queue.empty() && m_queue.front().token == token) {
+            ChannelFrame waiting;
+            waiting.type = ChannelFrameType::Waiting;
+            waiting.token = token;
+            waiting.reason = reason.left(MAX_REASON_CHARS);
+            send(waiting);
+        }
+    };
     m_popup.open(m_queue.front().message, std::move(callbacks));
 }
 

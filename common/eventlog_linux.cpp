@@ -17,8 +17,12 @@ void reportEvent(EventSource source, int eventType, int eventId, const QString& 
                  const QString& s3, const EventFields& extra) {
     (void)eventType; // every event of both programs is an information event: journal priority 6
     const EventText* text = findEventText(source, eventId);
-    const QString message =
-        text ? formatEventText(QString::fromUtf16(text->english), s1, s2, s3) : s1 + u'\n' + s2 + u'\n' + s3;
+    // MESSAGE (and the catalog's text, from the SHOWN fields) shows control and direction characters
+    // escaped; the PLINKET_STRING fields keep every byte.
+    const QString pattern = text ? QString::fromUtf16(text->english) : QString();
+    const std::array<QString, 3> shown = shownEventStrings(pattern, s1, s2, s3);
+    const QString message = text ? formatEventText(pattern, shown[0], shown[1], shown[2])
+                                 : escapeEventString(s1 + u'\n' + s2 + u'\n' + s3, true);
 
     // Each field is "NAME=value"; sd_journal_sendv handles values with line breaks itself.
     QList<QByteArray> fields = {
@@ -30,6 +34,9 @@ void reportEvent(EventSource source, int eventType, int eventId, const QString& 
         QByteArray(JOURNAL_STRING_FIELDS[0]) + '=' + s1.toUtf8(),
         QByteArray(JOURNAL_STRING_FIELDS[1]) + '=' + s2.toUtf8(),
         QByteArray(JOURNAL_STRING_FIELDS[2]) + '=' + s3.toUtf8(),
+        QByteArray(JOURNAL_SHOWN_FIELDS[0]) + '=' + shown[0].toUtf8(),
+        QByteArray(JOURNAL_SHOWN_FIELDS[1]) + '=' + shown[1].toUtf8(),
+        QByteArray(JOURNAL_SHOWN_FIELDS[2]) + '=' + shown[2].toUtf8(),
     };
     for (const auto& [name, value] : extra)
         fields.append(name + '=' + value.toUtf8());

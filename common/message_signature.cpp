@@ -138,7 +138,9 @@ qsizetype signatureFieldSize(qint64 utcSeconds) {
     return fieldPrefix(QByteArray(KEY_ID_LENGTH, '0'), utcSeconds).size() + SIGNATURE_TEXT_LENGTH;
 }
 
-SignatureReading readSignatureField(QByteArrayView datagram) {
+namespace {
+
+SignatureReading readField(QByteArrayView datagram, bool decodeSignature) {
     // What the client shows: its first 2000 bytes, up to the first NUL byte.
     QByteArrayView view = datagram.first(std::min<qsizetype>(datagram.size(), CLIENT_PAYLOAD_LIMIT));
     if (const qsizetype nul = view.indexOf('\0'); nul >= 0)
@@ -163,7 +165,8 @@ SignatureReading readSignatureField(QByteArrayView datagram) {
     if (!isLowerHex(keyId) || middle.size() < 3 || middle.front() != ':' || middle.back() != ':')
         return reading;
     const std::optional<qint64> time = readTime(middle.sliced(1, middle.size() - 2));
-    const std::optional<QByteArray> signature = fromBase64(signatureText, SIGNATURE_BYTES);
+    const std::optional<QByteArray> signature =
+        decodeSignature ? fromBase64(signatureText, SIGNATURE_BYTES) : std::optional<QByteArray>(QByteArray());
     if (!time || !signature)
         return reading;
 
@@ -173,6 +176,16 @@ SignatureReading readSignatureField(QByteArrayView datagram) {
     reading.signature = *signature;
     reading.signedBytes = view.first(view.size() - SIGNATURE_TEXT_LENGTH);
     return reading;
+}
+
+} // namespace
+
+SignatureReading readSignatureField(QByteArrayView datagram) {
+    return readField(datagram, true);
+}
+
+SignatureReading peekSignatureField(QByteArrayView datagram) {
+    return readField(datagram, false);
 }
 
 SignatureCheck checkMessageSignature(QByteArrayView datagram, std::span<const PublicKey> trusted) {
@@ -192,7 +205,8 @@ SignatureCheck checkMessageSignature(QByteArrayView datagram, std::span<const Pu
     if (!sodiumReady())
         return check;
     // Ids are short, so two trusted keys may share one: each of them is tried.
-    for (const PublicKey& key : trusted) {
+    for (size_t i = 0; i < trusted.size(); ++i) {
+        const PublicKey& key = trusted[i];
         if (key.keyId() != reading.keyId)
             continue;
         check.status = SignatureCheck::Status::BadSignature;
@@ -202,10 +216,59 @@ SignatureCheck checkMessageSignature(QByteArrayView datagram, std::span<const Pu
                                         key.bytes.data()) == 0) {
             check.status = SignatureCheck::Status::Valid;
             check.utcSeconds = reading.utcSeconds;
+            check.keyIndex = int(i);
             return check;
         }
     }
     return check;
+}
+
+QByteArray signReportDatagram(QByteArrayView report, const SigningKey& key, qint64 messageUtcSeconds) {
+    const PublicKey& pub = key.publicKey();
+    QByteArray bytes = report.toByteArray() + SEPARATOR + REPORT_SIGNATURE_TAG.toByteArray() +
+                       toBase64(pub.bytes.data(), pub.bytes.size()) + ':' + QByteArray::number(messageUtcSeconds) + ':';
+    const QByteArray signature = key.sign(bytes);
+    return bytes + toBase64(reinterpret_cast<const quint8*>(signature.constData()), SIGNATURE_BYTES);
+}
+
+std::optional<ReportSignature> readReportSignature(QByteArrayView datagram) {
+    // What a console reads: its first 2100 bytes, up to the first NUL byte.
+    QByteArrayView view = datagram.first(std::min<qsizetype>(datagram.size(), SERVER_PAYLOAD_LIMIT));
+    if (const qsizetype nul = view.indexOf('\0'); nul >= 0)
+        view = view.first(nul);
+    qsizetype start = 0;
+    for (int n = 0; n < 4; ++n) {
+        const qsizetype at = view.indexOf(SEPARATOR, start);
+        if (at < 0)
+            return std::nullopt;
+        start = at + 1;
+    }
+    const QByteArrayView field = view.sliced(start);
+    if (!field.startsWith(REPORT_SIGNATURE_TAG))
+        return std::nullopt;
+
+    ReportSignature result;
+    // PUBKEY ":" MSGTIME ":" SIGNATURE, with no further separator.
+    const QByteArrayView rest = field.sliced(REPORT_SIGNATURE_TAG.size());
+    if (rest.size() < PUBLIC_KEY_TEXT_LENGTH + 3 + SIGNATURE_TEXT_LENGTH || rest.contains(SEPARATOR))
+        return result;
+    const QByteArrayView middle =
+        rest.sliced(PUBLIC_KEY_TEXT_LENGTH, rest.size() - PUBLIC_KEY_TEXT_LENGTH - SIGNATURE_TEXT_LENGTH);
+    if (middle.size() < 3 || middle.front() != ':' || middle.back() != ':')
+        return result;
+    const std::optional<QByteArray> key = fromBase64(rest.first(PUBLIC_KEY_TEXT_LENGTH), PUBLIC_KEY_BYTES);
+    const std::optional<qint64> time = readTime(middle.sliced(1, middle.size() - 2));
+    const std::optional<QByteArray> signature = fromBase64(rest.last(SIGNATURE_TEXT_LENGTH), SIGNATURE_BYTES);
+    if (!key || !time || !signature || !sodiumReady())
+        return result;
+    std::copy(key->begin(), key->end(), result.key.bytes.begin());
+    result.messageUtcSeconds = *time;
+    const QByteArrayView signedBytes = view.first(view.size() - SIGNATURE_TEXT_LENGTH);
+    result.valid =
+        crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature->constData()),
+                                    reinterpret_cast<const unsigned char*>(signedBytes.data()),
+                                    static_cast<unsigned long long>(signedBytes.size()), result.key.bytes.data()) == 0;
+    return result;
 }
 
 QByteArray publicKeyLine(const PublicKey& key) {
@@ -221,13 +284,22 @@ QByteArray secretKeyLine(const SigningKey& key) {
     return line;
 }
 
-QList<PublicKey> readPublicKeys(QByteArrayView text, QStringList* problems) {
+QList<PublicKey> readPublicKeys(QByteArrayView text, QStringList* problems, QStringList* names) {
     QList<PublicKey> keys;
     for (const QByteArrayView line : keyLines(text)) {
+        // The key, then optionally blanks and a name.
+        QByteArrayView keyText, name;
+        if (line.startsWith(PUBLIC_KEY_PREFIX)) {
+            keyText = line.sliced(PUBLIC_KEY_PREFIX.size()).trimmed();
+            const auto blank =
+                std::find_if(keyText.begin(), keyText.end(), [](char c) { return c == ' ' || c == '\t'; });
+            if (blank != keyText.end()) {
+                name = keyText.sliced(blank - keyText.begin()).trimmed();
+                keyText = keyText.first(blank - keyText.begin());
+            }
+        }
         const std::optional<QByteArray> bytes =
-            line.startsWith(PUBLIC_KEY_PREFIX)
-                ? fromBase64(line.sliced(PUBLIC_KEY_PREFIX.size()).trimmed(), PUBLIC_KEY_BYTES)
-                : std::nullopt;
+            keyText.isEmpty() ? std::nullopt : fromBase64(keyText, PUBLIC_KEY_BYTES);
         if (!bytes) {
             if (problems)
                 problems->append(u"not a public key: "_qs +
@@ -237,6 +309,8 @@ QList<PublicKey> readPublicKeys(QByteArrayView text, QStringList* problems) {
         PublicKey key;
         std::copy(bytes->begin(), bytes->end(), key.bytes.begin());
         keys.append(key);
+        if (names)
+            names->append(QString::fromUtf8(name));
     }
     return keys;
 }

@@ -97,15 +97,47 @@ struct SignatureReading {
     QByteArrayView signedBytes; // view into the given datagram: what SIGNATURE covers
 };
 SignatureReading readSignatureField(QByteArrayView datagram);
+// The same reading without decoding SIGNATURE, for a receiver's first look at a datagram (which key, which
+// time) before it decides whether the signature is worth checking: `signature` stays empty, and a field
+// whose SIGNATURE is 86 characters that are not valid base64 reads as Present. checkMessageSignature
+// reads the field whole.
+SignatureReading peekSignatureField(QByteArrayView datagram);
 
 struct SignatureCheck {
     enum class Status { Unsigned, UnknownKey, BadSignature, Valid };
     Status status = Status::Unsigned;
     QByteArray keyId;      // when the field could be read
     qint64 utcSeconds = 0; // TIME, when Valid
+    int keyIndex = -1;     // which of the trusted keys verified it, when Valid
 };
 // Checks a received datagram against the trusted keys. A malformed field is a bad signature.
 SignatureCheck checkMessageSignature(QByteArrayView datagram, std::span<const PublicKey> trusted);
+
+// Signed reports: a workstation that holds a key of its own signs the reports it sends for a signed
+// message, in an optional fifth field after FQDN (UTF-8 bytes on the wire):
+//
+//   ID 04 STATUS 04 HOST 04 FQDN 04 "rsig1:" PUBKEY ":" MSGTIME ":" SIGNATURE
+//
+//   PUBKEY     the workstation's 32-byte Ed25519 public key, URL-safe base64 without padding (43 chars)
+//   MSGTIME    TIME of the signed message the report answers (decimal UTC seconds, no leading zero)
+//   SIGNATURE  the 64-byte detached signature over every byte before it, as in messages (86 chars)
+//
+// Consoles that know nothing of the field read fields 1 to 4 and ignore the rest. The field must be the
+// fifth and last field of the first 2100 bytes up to the first NUL byte (what a console reads).
+inline constexpr QByteArrayView REPORT_SIGNATURE_TAG = "rsig1:";
+inline constexpr int PUBLIC_KEY_TEXT_LENGTH = 43;
+
+// The report datagram's bytes with the signature field appended.
+QByteArray signReportDatagram(QByteArrayView report, const SigningKey& key, qint64 messageUtcSeconds);
+
+struct ReportSignature {
+    PublicKey key;                // the key the field names
+    qint64 messageUtcSeconds = 0; // MSGTIME
+    bool valid = false;           // the signature holds for that key over the bytes before it
+};
+// The signature field of a received report; nothing when it has none. A field that begins with
+// "rsig1:" but does not match the layout reads as present and not valid.
+std::optional<ReportSignature> readReportSignature(QByteArrayView datagram);
 
 // Key files are text: lines beginning with "#" and blank lines are comments; a public key is the line
 // "ed25519 " followed by the 32 key bytes in URL-safe base64 without padding (43 characters), a secret
@@ -113,7 +145,9 @@ SignatureCheck checkMessageSignature(QByteArrayView datagram, std::span<const Pu
 QByteArray publicKeyLine(const PublicKey& key);
 QByteArray secretKeyLine(const SigningKey& key);
 // Every public key of a file's text; `problems` gets one text per line that is neither a comment nor a key.
-QList<PublicKey> readPublicKeys(QByteArrayView text, QStringList* problems = nullptr);
+// A key line may go on after the key with a blank and a name ("ed25519 KEY Office console"); `names`, when
+// given, gets one name per key (empty where the line has none).
+QList<PublicKey> readPublicKeys(QByteArrayView text, QStringList* problems = nullptr, QStringList* names = nullptr);
 // The one secret key of a file's text; nothing when the text holds none, several, or anything else.
 std::optional<SigningKey> readSecretKey(QByteArrayView text);
 

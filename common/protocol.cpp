@@ -1,5 +1,7 @@
 #include "protocol.h"
 
+#include <sodium.h>
+
 namespace plinket {
 
 namespace {
@@ -59,6 +61,13 @@ qint32 makeMessageId(const QDateTime& localDateTime) {
     return static_cast<qint32>(static_cast<quint32>(asIfUtc.toSecsSinceEpoch() - MESSAGE_ID_EPOCH));
 }
 
+qint32 randomMessageId() {
+    // sodium_init() is idempotent and thread-safe; it picks the system's random source (getrandom on Linux).
+    static const bool ready = sodium_init() >= 0;
+    (void)ready;
+    return static_cast<qint32>(randombytes_uniform(static_cast<uint32_t>(MAX_MESSAGE_ID))) + 1;
+}
+
 qint64 parseInteger(const QString& fieldText) {
     qsizetype i = 0;
     const qsizetype n = fieldText.size();
@@ -107,6 +116,7 @@ ReportDatagram readReportDatagram(const QHostAddress& source, const QByteArray& 
     const Fields f = splitFields(decodePayload(datagram, SERVER_PAYLOAD_LIMIT));
     ReportDatagram report;
     report.senderAddress = dottedAddress(source);
+    report.senderIPv4 = source.toIPv4Address();
     report.id = static_cast<qint32>(static_cast<quint32>(parseInteger(f[0])));
     report.status = static_cast<quint8>(parseInteger(f[1]));
     report.host = report.senderAddress == QLatin1String("127.0.0.1") ? QStringLiteral("LOCALHOST") : f[2];

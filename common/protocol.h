@@ -42,8 +42,15 @@ Fields splitFields(const QString& payloadText);
 QString decodePayload(const QByteArray& bytes, int limit);
 
 // Seconds from 1970 to the given wall-clock time read as if it had no time zone, minus the epoch,
-// kept as a signed 32-bit value.
+// kept as a signed 32-bit value: how ids were once made. Such ids are guessable, so nothing sends them now.
 qint32 makeMessageId(const QDateTime& localDateTime);
+
+// The largest message id; ids are 1 to MAX_MESSAGE_ID, positive decimal text as always.
+inline constexpr qint32 MAX_MESSAGE_ID = 0x7FFFFFFF;
+// A message id drawn from the system's cryptographic random source: uniform over 1..MAX_MESSAGE_ID, so a
+// host that cannot see the message cannot guess the id its reports must carry. Never 0 (the id of records
+// no send reached).
+qint32 randomMessageId();
 
 // Leading blanks and tabs, an optional sign, then digits: hexadecimal after "$", binary after "%",
 // decimal otherwise; stops at the first other character. No digits give 0.
@@ -63,10 +70,11 @@ struct MessageDatagram {
 MessageDatagram readMessageDatagram(const QByteArray& datagram);
 
 struct ReportDatagram {
-    QString senderAddress; // dotted decimal source address of the datagram
-    qint32 id = 0;         // low 32 bits of the parsed ID field
-    quint8 status = 0;     // low 8 bits of the parsed STATUS field
-    QString host;          // "LOCALHOST" when the report came from 127.0.0.1
+    QString senderAddress;  // dotted decimal source address of the datagram
+    quint32 senderIPv4 = 0; // the same address as a number (0 when it is not IPv4)
+    qint32 id = 0;          // low 32 bits of the parsed ID field
+    quint8 status = 0;      // low 8 bits of the parsed STATUS field
+    QString host;           // "LOCALHOST" when the report came from 127.0.0.1
     QString fqdn;
 };
 

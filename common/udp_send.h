@@ -15,6 +15,9 @@
 namespace plinket {
 
 // Returns whether the whole datagram was handed to the system; false for a non-IPv4 destination.
-bool sendDatagramFromFreshSocket(const QByteArray& payload, const QHostAddress& ipv4Destination, quint16 port);
+// `ipv4Source`, when given, is bound first (with a system-chosen port), so the datagram leaves from that
+// address of this computer; when it cannot be bound (the address is gone) the system picks the source.
+bool sendDatagramFromFreshSocket(const QByteArray& payload, const QHostAddress& ipv4Destination, quint16 port,
+                                 const QHostAddress& ipv4Source = QHostAddress());
 
 } // namespace plinket

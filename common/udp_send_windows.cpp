@@ -4,7 +4,8 @@
 
 namespace plinket {
 
-bool sendDatagramFromFreshSocket(const QByteArray& payload, const QHostAddress& ipv4Destination, quint16 port) {
+bool sendDatagramFromFreshSocket(const QByteArray& payload, const QHostAddress& ipv4Destination, quint16 port,
+                                 const QHostAddress& ipv4Source) {
     bool isV4 = false;
     const quint32 address = ipv4Destination.toIPv4Address(&isV4);
     if (!isV4)
@@ -14,6 +15,13 @@ bool sendDatagramFromFreshSocket(const QByteArray& payload, const QHostAddress& 
         return false;
     const BOOL on = TRUE;
     ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof(on));
+    bool isV4Source = false;
+    if (const quint32 source = ipv4Source.toIPv4Address(&isV4Source); isV4Source) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(source);
+        (void)::bind(s, reinterpret_cast<sockaddr*>(&from), sizeof(from));
+    }
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);

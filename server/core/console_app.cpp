@@ -19,6 +19,7 @@
 #include "startup_checks.h"
 #include "status_images.h"
 #include "templates.h"
+#include "workstation_keys.h"
 
 #include <QApplication>
 #include <QDir>
@@ -53,14 +54,14 @@ QString selectLanguage(const QString& code) {
 }
 
 // The box for a signing key the console refuses to use, if any.
-std::optional<MessagingTextId> signingKeyProblem(SigningKeyFile::State state) {
-    switch (state) {
-    case SigningKeyFile::State::ReadableByOthers:
-        return MessagingTextId::keyReadableByOthers;
-    case SigningKeyFile::State::Unreadable:
-        return MessagingTextId::keyUnreadable;
+std::optional<QString> signingKeyProblem(const SigningKeyFile& signing) {
+    const QString language = text(TextId::languageCode);
+    const QString path = QDir::toNativeSeparators(signing.path);
+    switch (signing.state) {
+    case SigningKeyFile::State::Refused:
+        return messagingText(language, MessagingTextId::keyRefused).arg(path, signing.problem);
     case SigningKeyFile::State::Damaged:
-        return MessagingTextId::keyDamaged;
+        return messagingText(language, MessagingTextId::keyDamaged).arg(path);
     case SigningKeyFile::State::Absent:
     case SigningKeyFile::State::Ready:
         break;
@@ -107,11 +108,11 @@ void runConsole(int argc, char** argv) {
     if (!errorText.isEmpty())
         failStartup(errorText);
 
-    // The signing key beside config.ini: none means unsigned messages; one that others can read, or that
-    // cannot be read, is never used, and the console ends rather than send what workstations may refuse.
+    // The signing key beside config.ini: none means unsigned messages; one that others could read or change,
+    // or that cannot be read, is never used, and the console ends rather than send what workstations refuse.
     const SigningKeyFile signing = loadSigningKey(workingDirectory);
-    if (const auto problem = signingKeyProblem(signing.state))
-        failStartup(messagingText(text(TextId::languageCode), *problem).arg(QDir::toNativeSeparators(signing.path)));
+    if (const std::optional<QString> problem = signingKeyProblem(signing))
+        failStartup(*problem);
 
     const ConsoleIcons icons = drawConsoleIcons();
     static TemplateCatalog templates;
@@ -143,6 +144,8 @@ void runConsole(int argc, char** argv) {
     static ConsoleContext context{recipients, recipientsLock, broadcast, window, treeModel, text(TextId::languageCode),
                                   QString()};
     context.signingKey = signing.key;
+    context.knownWorkstationsPath =
+        QFileInfo(clientsPath).absoluteDir().filePath(QString::fromUtf16(KNOWN_WORKSTATIONS_FILE_NAME));
     startReportListener(context);
     context.senderName = QSysInfo::machineHostName().toUpper();
     static std::unique_ptr<DeliveryController> controller = createDeliveryController(context);

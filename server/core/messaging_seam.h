@@ -37,6 +37,8 @@ struct ConsoleContext {
     QString senderName;   // this computer's host name, upper-cased; set before createDeliveryController
     // The console's signing key (signing_key_file.h); none: messages go out unsigned.
     std::shared_ptr<const SigningKey> signingKey = {};
+    // The file of pinned workstation report keys, beside clients.ini (workstation_keys.h).
+    QString knownWorkstationsPath = {};
 };
 
 // Start-up, once the main window is shown: starts the report listener thread. A listener that

@@ -27,17 +27,24 @@ qint32 waitingPeriodMs(qint32 waitCount, qint32 waitUnit, qint32 previousMs) {
     return qint32(std::clamp<qint64>(ms, 0, std::numeric_limits<qint32>::max()));
 }
 
-qint32 MessageIdSource::peek(const QDateTime& localNow) const {
-    qint32 id = makeMessageId(localNow);
-    if (m_last && id <= *m_last && *m_last < std::numeric_limits<qint32>::max())
-        id = *m_last + 1;
-    // 0 marks a record that no send reached, and a report with id 0 matches nothing.
-    return id == 0 ? 1 : id;
+MessageIdSource::MessageIdSource(std::function<qint32()> random) : m_random(std::move(random)) {
+    if (!m_random)
+        m_random = randomMessageId;
 }
 
-qint32 MessageIdSource::next(const QDateTime& localNow) {
-    const qint32 id = peek(localNow);
-    m_last = id;
+qint32 MessageIdSource::peek() {
+    // A repeat is a one-in-two-billion draw; every Send of a run stays apart all the same.
+    while (!m_pending || m_issued.contains(*m_pending)) {
+        const qint64 drawn = m_random();
+        m_pending = qint32(1 + (drawn % MAX_MESSAGE_ID + MAX_MESSAGE_ID - 1) % MAX_MESSAGE_ID);
+    }
+    return *m_pending;
+}
+
+qint32 MessageIdSource::next() {
+    const qint32 id = peek();
+    m_issued.insert(id);
+    m_pending.reset();
     return id;
 }
 

@@ -8,9 +8,11 @@
 #include "recipient_list.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
+#include <functional>
 #include <optional>
 
 namespace plinket {
@@ -24,18 +26,23 @@ inline constexpr qint32 WAIT_UNIT_HOURS = 2;
 // hand-edited config.ini gives one) keeps `previousMs`, the period of the last Send (0 before the first).
 qint32 waitingPeriodMs(qint32 waitCount, qint32 waitUnit, qint32 previousMs);
 
-// Message ids never repeat within a run: the id is the time-based id of makeMessageId, except when that
-// is not above the last one handed out (a second Send in the same second, or the clock set back), when it
-// is the last one plus one. A client answers a repeated id with "2" without showing the message, so a
-// repeat would silently swallow the second message. Never 0, the id of records no send reached.
+// Message ids are random (randomMessageId), so that a host that does not see a message cannot guess the id
+// its reports must carry, and they never repeat within a run: a client answers a repeated id with "2"
+// without showing the message, so a repeat would silently swallow the second message. The source keeps
+// every id it handed out (4 bytes per Send) and draws again on a repeat. Never 0, the id of records no send
+// reached.
 class MessageIdSource {
 public:
-    qint32 next(const QDateTime& localNow);
-    // What next() would return now, without taking it (for sizing the datagram before asking).
-    qint32 peek(const QDateTime& localNow) const;
+    // `random` stands in for randomMessageId (tests); its values are taken into 1..MAX_MESSAGE_ID.
+    explicit MessageIdSource(std::function<qint32()> random = {});
+    qint32 next();
+    // What next() will return, without taking it (for sizing the datagram before asking).
+    qint32 peek();
 
 private:
-    std::optional<qint32> m_last;
+    std::function<qint32()> m_random;
+    std::optional<qint32> m_pending;
+    QSet<qint32> m_issued;
 };
 
 // How a client treats a message datagram of this many bytes.

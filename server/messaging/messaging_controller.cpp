@@ -11,7 +11,8 @@ namespace plinket {
 MessagingController::MessagingController(RecipientList& recipients, QMutex& recipientsLock, BroadcastSetting& broadcast,
                                          QTimer& deliveryTimer, QString languageCode, QString senderName, Hooks hooks)
     : m_recipients(recipients), m_lock(recipientsLock), m_broadcast(broadcast), m_deliveryTimer(deliveryTimer),
-      m_language(std::move(languageCode)), m_senderName(std::move(senderName)), m_hooks(std::move(hooks)) {
+      m_language(std::move(languageCode)), m_senderName(std::move(senderName)), m_hooks(std::move(hooks)),
+      m_ids(m_hooks.randomId) {
     if (!m_hooks.now)
         m_hooks.now = [] { return QDateTime::currentDateTime(); };
     if (!m_hooks.writeEvent)
@@ -43,7 +44,7 @@ void MessagingController::onSend(const QString& text) {
     };
     const QDateTime before = m_hooks.now();
     const qsizetype bytes =
-        datagramWith(m_ids.peek(before)).toUtf8().size() + (key ? signatureFieldSize(before.toSecsSinceEpoch()) : 0);
+        datagramWith(m_ids.peek()).toUtf8().size() + (key ? signatureFieldSize(before.toSecsSinceEpoch()) : 0);
     const QString title = messagingText(m_language, MessagingTextId::oversizeTitle);
     const auto refuse = [&](MessagingTextId why) {
         if (m_hooks.warnNeverShown)
@@ -68,7 +69,7 @@ void MessagingController::onSend(const QString& text) {
 
     // The id and the signature's time are taken now, after any question, so they reflect the moment of sending.
     const QDateTime sendTime = m_hooks.now();
-    const qint32 id = m_ids.next(sendTime);
+    const qint32 id = m_ids.next();
     const BroadcastSnapshot broadcast = m_broadcast.snapshot();
     ChangedRecords changed;
     std::optional<RoundClosure> openRound;
@@ -87,6 +88,9 @@ void MessagingController::onSend(const QString& text) {
     if (openRound)
         writeRoundEvent(m_job, openRound->statusList);
 
+    // Before the worker starts: a report can come back as soon as the first datagram has left.
+    if (m_hooks.workstationKeys)
+        m_hooks.workstationKeys->expectMessageTime(key ? sendTime.toSecsSinceEpoch() : 0);
     const QString datagram = datagramWith(id);
     m_job = SendJob{key ? signMessageDatagram(datagram, *key, sendTime.toSecsSinceEpoch()) : datagram, text, id};
     auto* worker = new SendWorker(m_job, broadcast, m_recipients, m_lock, m_hooks.sendOptions);

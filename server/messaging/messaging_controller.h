@@ -13,7 +13,7 @@
 // gets the same bytes); without one it is exactly the unsigned datagram. Otherwise:
 // the previous SendWorker is stopped, a round still open is closed with the statuses as they stand
 // (its event 101 is written, so no round goes unrecorded), and every record reset (one hold of
-// recipientsLock); a new id (never repeating within the run), the SendJob, a new SendWorker, the
+// recipientsLock); a new random id (never repeating within the run), the SendJob, a new SendWorker, the
 // waiting period, and the deliveryTimer (re)started. When the Send reaches nobody (no client
 // ticked, no broadcast) the round runs all the same, the administrator is told that nothing was
 // sent, and its end writes no event: a round with no checked client has nothing to record.
@@ -26,6 +26,7 @@
 #include "delivery_round.h"
 #include "message_signature.h"
 #include "send_worker.h"
+#include "workstation_keys.h"
 
 #include <QDateTime>
 #include <QMutex>
@@ -54,14 +55,18 @@ public:
         std::function<void(const QString& text)> tellNothingSent;
         // Event 101 of the round (default: reportEvent to the event log).
         std::function<void(const QString& id, const QString& text, const QString& statusList)> writeEvent;
-        // The local wall-clock time the message id is made from (default: now).
+        // The wall-clock time of the Send: the time of its signature (default: now).
         std::function<QDateTime()> now;
+        // Stands in for randomMessageId (default: the system's random source).
+        std::function<qint32()> randomId;
         // The SendWorker of a Send has walked the list (called on the UI thread, before the worker
         // is deleted): what it sent and which hosts gave no address (default: nothing).
         std::function<void(const SendWorker& worker)> sendFinished;
         SendWorker::Options sendOptions;
         // The console's signing key; none: messages go out unsigned.
         std::shared_ptr<const SigningKey> signingKey;
+        // The pinned report keys the listener judges reports by; told the signature time of each Send.
+        std::shared_ptr<WorkstationKeys> workstationKeys;
     };
 
     MessagingController(RecipientList& recipients, QMutex& recipientsLock, BroadcastSetting& broadcast,

@@ -18,10 +18,25 @@
 
 namespace plinket {
 
+namespace {
+
+// Shared by the listener, which judges reports by them, and the Send controller, which tells them the
+// signature time of each Send. Lives until the process ends, as both do.
+std::shared_ptr<WorkstationKeys> workstationKeys(const ConsoleContext& context) {
+    static std::shared_ptr<WorkstationKeys> keys;
+    if (!keys && !context.knownWorkstationsPath.isEmpty())
+        keys = std::make_shared<WorkstationKeys>(context.knownWorkstationsPath, EventSource::Server);
+    return keys;
+}
+
+} // namespace
+
 void startReportListener(ConsoleContext& context) {
     RecipientTreeModel* model = &context.treeModel;
     const QString title = textIn(context.languageCode, TextId::errorTitle);
     const QString busy = textIn(context.languageCode, TextId::errPortBusy);
+    ReportListener::Options options;
+    options.keys = workstationKeys(context);
     // Lives until the process ends, like the thread itself.
     auto* listener = new ReportListener(
         context.recipients, context.recipientsLock,
@@ -35,7 +50,8 @@ void startReportListener(ConsoleContext& context) {
                     endProgram();
                 },
                 Qt::QueuedConnection);
-        });
+        },
+        options);
     listener->start();
 }
 
@@ -66,6 +82,7 @@ std::unique_ptr<DeliveryController> createDeliveryController(ConsoleContext& con
         return box.clickedButton() == send;
     };
     hooks.signingKey = context.signingKey;
+    hooks.workstationKeys = workstationKeys(context);
     return std::make_unique<MessagingController>(context.recipients, context.recipientsLock, context.broadcast,
                                                  window->deliveryTimer(), context.languageCode, context.senderName,
                                                  std::move(hooks));

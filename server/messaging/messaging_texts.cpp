@@ -33,15 +33,13 @@ constexpr Row TEXTS[] = {
      u"The signed message takes %1 bytes, but clients check only the first 2000 bytes: the signature of a cut "
      u"message does not match, and clients that require signatures would not show it.\r\n"
      u"The message was not sent. Please shorten the text."},
-    {MessagingTextId::keyReadableByOthers,
-     u"Ключ подписи %1 могут прочитать другие пользователи, поэтому он не используется.\r\n"
-     u"Оставьте право чтения только владельцу (chmod 600) или удалите ключ, чтобы посылать сообщения без "
-     u"подписи.\r\nПрограмма прервана.",
-     u"The signing key %1 can be read by other users, so it is not used.\r\n"
-     u"Let only its owner read it (chmod 600), or remove it to send unsigned messages.\r\n"
-     u"The program is interrupted."},
-    {MessagingTextId::keyUnreadable, u"Не могу прочитать ключ подписи %1.\r\nПрограмма прервана.",
-     u"Can't read the signing key %1.\r\nThe program is interrupted."},
+    {MessagingTextId::keyRefused,
+     u"Ключ подписи %1 не используется: %2.\r\n"
+     u"Ключ должен быть обычным файлом, принадлежать вам и быть недоступен другим пользователям (chmod 600); "
+     u"или удалите его, чтобы посылать сообщения без подписи.\r\nПрограмма прервана.",
+     u"The signing key %1 is not used: %2.\r\n"
+     u"It must be a regular file that you own and that nobody else can read or change (chmod 600); or remove "
+     u"it to send unsigned messages.\r\nThe program is interrupted."},
     {MessagingTextId::keyDamaged,
      u"Файл %1 не содержит ключа подписи.\r\nУдалите его и создайте новый ключ (plinket_server --generate-key) "
      u"или посылайте сообщения без подписи.\r\nПрограмма прервана.",

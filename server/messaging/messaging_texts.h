@@ -10,16 +10,15 @@
 namespace plinket {
 
 enum class MessagingTextId {
-    oversizeTitle,       // title of both warnings
-    oversizeNeverShown,  // %1 = bytes; the message is not sent
-    oversizeCut,         // %1 = bytes; a question: send anyway?
-    sendAnyway,          // the button that sends a message that will arrive cut
-    cancelSend,          // the button that keeps it in the editor
-    nothingSent,         // shown at the Send button when a Send reached nobody
-    oversizeSigned,      // %1 = bytes; a signed message the client would cut is not sent
-    keyReadableByOthers, // %1 = path of the secret key; the console ends
-    keyUnreadable,       // %1 = path
-    keyDamaged,          // %1 = path
+    oversizeTitle,      // title of both warnings
+    oversizeNeverShown, // %1 = bytes; the message is not sent
+    oversizeCut,        // %1 = bytes; a question: send anyway?
+    sendAnyway,         // the button that sends a message that will arrive cut
+    cancelSend,         // the button that keeps it in the editor
+    nothingSent,        // shown at the Send button when a Send reached nobody
+    oversizeSigned,     // %1 = bytes; a signed message the client would cut is not sent
+    keyRefused,         // %1 = path of the secret key, %2 = why (guarded_file.h); the console ends
+    keyDamaged,         // %1 = path
 };
 
 // The text in the given language ("EN" gives English, anything else Russian).

@@ -58,8 +58,13 @@ void ReportListener::run() {
     }
     m_state = State::Listening;
 
-    std::vector<ReportDatagram> batch;
+    struct Received {
+        ReportDatagram report;
+        QByteArray bytes; // for the signature, read once the report has matched a record
+    };
+    std::vector<Received> batch;
     batch.reserve(size_t(m_options.batchLimit));
+    WorkstationKeys* keys = m_options.keys.get();
     while (!m_stop.load()) {
         if (!socket.hasPendingDatagrams())
             socket.waitForReadyRead(250);
@@ -74,7 +79,7 @@ void ReportListener::run() {
             ReportDatagram report = readReportDatagram(datagram.senderAddress(), datagram.data());
             if (report.status != REPORT_STATUS_RECEIVED && report.status != REPORT_STATUS_CONFIRMED)
                 continue;
-            batch.push_back(std::move(report));
+            batch.push_back({std::move(report), keys ? datagram.data() : QByteArray()});
         }
         if (batch.empty())
             continue;
@@ -85,14 +90,20 @@ void ReportListener::run() {
         const QString now = reportTimeText(QTime::currentTime());
         {
             QMutexLocker lock(&m_lock);
-            for (const ReportDatagram& report : batch) {
-                const int index = matcher.match(m_recipients, report);
+            for (const Received& r : batch) {
+                const int index = matcher.match(m_recipients, r.report);
                 if (index < 0)
                     continue;
-                changed += m_recipients.recordReport(index, report.status, now);
+                WorkstationKeys::Judgement judgement;
+                if (keys)
+                    judgement =
+                        keys->judge(m_recipients.at(index).host, r.report.senderAddress, readReportSignature(r.bytes));
+                changed += m_recipients.recordReport(index, r.report.status, now, judgement.trust, judgement.keyId);
                 ++applied;
             }
         }
+        if (keys)
+            keys->flush();
         m_applied += applied;
         if (!changed.isEmpty() && m_notify)
             m_notify(changed);

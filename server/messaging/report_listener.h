@@ -11,11 +11,16 @@
 // released; the console passes the tree model's non-blocking, coalescing notifyRecordsChanged, so the
 // listener never waits for the UI thread.
 //
+// With workstation keys (workstation_keys.h) each report that matched a record has its signature, if any,
+// checked and judged before the record is updated, so the record tells whether its report was verified;
+// only matched reports cost a signature check, so junk with wrong ids costs nothing more than before.
+//
 // Widget-free: a port that cannot be bound is reported through `portBusy` (on the listener's thread);
 // the console shows its box on the UI thread and ends there.
 
 #include "protocol.h"
 #include "recipient_list.h"
+#include "workstation_keys.h"
 
 #include <QHostAddress>
 #include <QMutex>
@@ -23,6 +28,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 namespace plinket {
 
@@ -36,6 +42,8 @@ public:
         quint16 port = REPORT_PORT;
         // Reports taken from the socket per hold of recipientsLock.
         int batchLimit = 256;
+        // The pinned report keys; none: reports are taken as they come, none is verified.
+        std::shared_ptr<WorkstationKeys> keys;
     };
 
     enum class State { Starting, Listening, PortBusy, Stopped };

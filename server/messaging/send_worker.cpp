@@ -107,8 +107,10 @@ bool SendWorker::dispatch(const QByteArray& payload, const QList<int>& recordInd
         QMutexLocker lock(&m_lock);
         if (m_stop.load())
             return false;
-        for (const int index : recordIndices)
-            m_recipients.setMessageId(index, m_job.messageId);
+        // Its reports count only from the address it was sent to; a host that gave none gets none.
+        for (qsizetype i = 0; i < recordIndices.size(); ++i)
+            m_recipients.setMessageId(recordIndices[i], m_job.messageId,
+                                      addresses[i] ? addresses[i]->toIPv4Address() : 0);
     }
     for (qsizetype i = 0; i < addresses.size(); ++i) {
         if (m_stop.load())

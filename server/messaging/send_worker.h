@@ -13,7 +13,8 @@
 // valid (broadcast) destination.
 //
 // A record is stamped with the id (under recipientsLock, found again by its index) just before its
-// datagram leaves, so a fast client's report always finds the id in place. A new Send stops the
+// datagram leaves, so a fast client's report always finds the id in place; in per-recipient mode it is
+// stamped with the address too, and its reports count only from there (report_matcher.h). A new Send stops the
 // previous worker: stop() is called with recipientsLock held, and the worker checks the flag under
 // the same lock before every stamp, so no record the new Send has reset is stamped by the old one.
 

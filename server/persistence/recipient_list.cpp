@@ -160,6 +160,9 @@ ChangedRecords RecipientList::resetDeliveryState() {
     for (size_t i = 0; i < m_records.size(); ++i) {
         RecipientRecord& r = m_records[i];
         r.messageId = 0;
+        r.sentTo.reset();
+        r.reportTrust = ReportTrust::Unsigned;
+        r.reportKeyId.clear();
         if (r.deliveryStatus != STATUS_WAITING) {
             r.deliveryStatus = STATUS_WAITING;
             changed.append(int(i));
@@ -167,18 +170,47 @@ ChangedRecords RecipientList::resetDeliveryState() {
     }
     m_status.counts.assign(m_records.size(), BitCounts{});
     m_status.counted.assign(m_records.size(), 0);
+    m_bySentTo.clear();
     return changed;
 }
 
-void RecipientList::setAllMessageIds(qint32 messageId) {
-    for (RecipientRecord& r : m_records)
-        r.messageId = messageId;
+void RecipientList::setMessageId(int index, qint32 messageId, std::optional<quint32> sentTo) {
+    RecipientRecord& r = m_records[size_t(index)];
+    if (r.sentTo) {
+        std::vector<int>& was = m_bySentTo[*r.sentTo];
+        was.erase(std::remove(was.begin(), was.end(), index), was.end());
+    }
+    r.messageId = messageId;
+    r.sentTo = sentTo;
+    if (sentTo && !r.isGroup) {
+        // Mostly stamped in list order; a name that resolved late comes after later records.
+        std::vector<int>& list = m_bySentTo[*sentTo];
+        list.insert(std::lower_bound(list.begin(), list.end(), index), index);
+    }
 }
 
-ChangedRecords RecipientList::recordReport(int index, quint8 status, const QString& reportTime) {
+void RecipientList::setAllMessageIds(qint32 messageId) {
+    for (RecipientRecord& r : m_records) {
+        r.messageId = messageId;
+        r.sentTo.reset();
+    }
+    m_bySentTo.clear();
+}
+
+const std::vector<int>& RecipientList::recordsSentTo(quint32 address) const {
+    static const std::vector<int> none;
+    const auto it = m_bySentTo.constFind(address);
+    return it == m_bySentTo.constEnd() ? none : it.value();
+}
+
+ChangedRecords RecipientList::recordReport(int index, quint8 status, const QString& reportTime, ReportTrust trust,
+                                           const QByteArray& keyId) {
     if (index < 0 || index >= size())
         return {};
-    m_records[size_t(index)].reportTime = reportTime;
+    RecipientRecord& r = m_records[size_t(index)];
+    r.reportTime = reportTime;
+    r.reportTrust = trust;
+    r.reportKeyId = keyId;
     return propagateToAncestors(index, status, PropagationMode::Icons);
 }
 

@@ -16,11 +16,13 @@
 // per ancestor: work proportional to the depth of the tree, with the same results as recomputing
 // every ancestor from all its children.
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace plinket {
@@ -38,6 +40,13 @@ inline constexpr quint8 STATUS_NOT_DELIVERED = 4;
 
 inline constexpr char ROOT_RECORD_NAME[] = "MSG_Broadcast";
 
+// What the console could tell about the workstation that sent the report a record shows.
+enum class ReportTrust : quint8 {
+    Unsigned,   // no report signature (a workstation without a key, or an unsigned Send): as always
+    Verified,   // signed by the workstation's pinned key, for this very message
+    Unverified, // signed, but not by the pinned key (the key changed), or the signature does not hold
+};
+
 struct RecipientRecord {
     QString host;       // client address as written in clients.ini, upper-cased; empty for groups
     QString name;       // text shown in the tree (the root shows the allClientsLabel text instead)
@@ -46,8 +55,14 @@ struct RecipientRecord {
     qint32 parentIndex = -1; // -1 for the root
     qint32 level = 0;        // 0 for the root
     qint32 messageId = 0;
+    // Where its reports must come from: the IPv4 address its message was sent to (a name counts as the
+    // address it resolved to; 0 when it gave none, so nothing matches). Empty when reports are matched by
+    // name, as in a broadcast round.
+    std::optional<quint32> sentTo;
     quint8 deliveryStatus = STATUS_WAITING;
-    QString reportTime; // "hh:mm:ss" of the last accepted report
+    QString reportTime;                              // "hh:mm:ss" of the last accepted report
+    ReportTrust reportTrust = ReportTrust::Unsigned; // of the last accepted report
+    QByteArray reportKeyId;                          // the key id of a signed one
 };
 
 // Which aggregate propagateToAncestors recomputes: deliveryStatus ("icons") or checkState ("check").
@@ -103,10 +118,15 @@ public:
     // Every record back to Waiting with messageId 0 (a new Send). Returns the records whose
     // status image changes.
     ChangedRecords resetDeliveryState();
-    void setMessageId(int index, qint32 messageId) { m_records[size_t(index)].messageId = messageId; }
+    // Stamps a record with the id of a Send; with `sentTo` its reports count only from that address.
+    void setMessageId(int index, qint32 messageId, std::optional<quint32> sentTo = std::nullopt);
+    // Stamps every record (broadcast): reports are matched by name.
     void setAllMessageIds(qint32 messageId);
-    // An accepted report: time and status stored, ancestors recomputed.
-    ChangedRecords recordReport(int index, quint8 status, const QString& reportTime);
+    // The client records stamped with `sentTo` == address, in list order; empty when none.
+    const std::vector<int>& recordsSentTo(quint32 address) const;
+    // An accepted report: time, status and trust stored, ancestors recomputed.
+    ChangedRecords recordReport(int index, quint8 status, const QString& reportTime,
+                                ReportTrust trust = ReportTrust::Unsigned, const QByteArray& keyId = {});
 
 private:
     using BitCounts = std::array<qint32, 8>;
@@ -121,6 +141,7 @@ private:
     void recount(PropagationMode mode);
 
     std::vector<RecipientRecord> m_records;
+    QHash<quint32, std::vector<int>> m_bySentTo; // ascending indices
     std::vector<QList<int>> m_children;
     std::vector<int> m_row;
     std::vector<int> m_subtreeEnd;

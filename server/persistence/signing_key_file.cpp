@@ -1,7 +1,6 @@
 #include "signing_key_file.h"
 
-#include "atomic_file.h"
-#include "private_file.h"
+#include "guarded_file.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -13,21 +12,20 @@ namespace plinket {
 SigningKeyFile loadSigningKey(const QString& directory) {
     SigningKeyFile result;
     result.path = QDir(directory).filePath(QString::fromUtf16(SIGNING_KEY_FILE_NAME));
-    if (!QFileInfo::exists(result.path))
-        return result;
     // Checked before reading: a key that others could read may be known to them, so it is never used.
-    if (othersMayRead(result.path).value_or(true)) {
-        result.state = SigningKeyFile::State::ReadableByOthers;
+    GuardedRead file = readGuardedFile(result.path, FileGuard::Private, 4096);
+    switch (file.status) {
+    case GuardedRead::Status::Missing:
         return result;
-    }
-    QFile file(result.path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.state = SigningKeyFile::State::Unreadable;
+    case GuardedRead::Status::Refused:
+        result.state = SigningKeyFile::State::Refused;
+        result.problem = file.problem;
         return result;
+    case GuardedRead::Status::Read:
+        break;
     }
-    QByteArray text = file.read(4096);
-    std::optional<SigningKey> key = readSecretKey(text);
-    text.fill('\0');
+    std::optional<SigningKey> key = readSecretKey(file.bytes);
+    file.bytes.fill('\0');
     if (!key) {
         result.state = SigningKeyFile::State::Damaged;
         return result;
@@ -67,13 +65,13 @@ KeyGeneration generateSigningKey(const QString& directory, const QString& consol
                            "# (Windows: %ProgramData%\\Plinket\\trusted-keys\\).\n" +
                            publicKeyLine(key->publicKey()) + '\n';
     QString error;
-    const bool secretWritten = createPrivateFile(result.secretKeyPath, secret, &error);
+    const bool secretWritten = createGuardedFile(result.secretKeyPath, secret, false, &error);
     secret.fill('\0');
     if (!secretWritten) {
         result.error = u"Cannot write "_qs + result.secretKeyPath + u": "_qs + error;
         return result;
     }
-    if (!writeFileAtomically(result.publicKeyPath, pub, &error)) {
+    if (!createGuardedFile(result.publicKeyPath, pub, true, &error)) {
         QFile::remove(result.secretKeyPath); // a secret key without its public half helps nobody
         result.error = u"Cannot write "_qs + result.publicKeyPath + u": "_qs + error;
         return result;

@@ -1,7 +1,8 @@
 #pragma once
 
 // The console's signing key, kept beside config.ini in the working folder:
-//   signing.key  the secret key, readable by its owner only (message_signature.h gives the text)
+//   signing.key  the secret key: a regular file of the user running the console, that nobody else may read
+//                or change (guarded_file.h); message_signature.h gives the text
 //   signing.pub  the public key, a small text file the administrator copies to every workstation's
 //                trusted-keys folder
 // With no signing.key the console sends unsigned messages, byte for byte as it always has.
@@ -19,14 +20,14 @@ inline constexpr auto PUBLIC_KEY_FILE_NAME = u"signing.pub";
 
 struct SigningKeyFile {
     enum class State {
-        Absent,           // no signing.key: messages go out unsigned
-        Ready,            // `key` holds it
-        ReadableByOthers, // refused: other users can read it (or its permissions cannot be read)
-        Unreadable,       // refused: it cannot be read
-        Damaged,          // refused: it holds no secret key in the expected form
+        Absent,  // no signing.key: messages go out unsigned
+        Ready,   // `key` holds it
+        Refused, // not a regular file, someone else's, open to other users, or unreadable: `problem` says
+        Damaged, // refused: it holds no secret key in the expected form
     };
     State state = State::Absent;
     QString path;
+    QString problem;
     std::shared_ptr<const SigningKey> key;
 };
 
@@ -41,8 +42,9 @@ struct KeyGeneration {
     QString error; // when not ok: what went wrong, with the path concerned
 };
 
-// Writes a new key pair into `directory`: signing.key (owner only, never replacing an existing one, which
-// workstations may trust) and signing.pub. `consoleName` and the time go into the public key's comment.
+// Writes a new key pair into `directory`: signing.key (owner only) and signing.pub (readable by everyone),
+// each created new, never replacing a file and never following a link put in its place (an existing key
+// may be trusted by workstations). `consoleName` and the time go into the public key's comment.
 KeyGeneration generateSigningKey(const QString& directory, const QString& consoleName);
 
 // What the console prints after generating a key: the two paths, the key id and what to do next; or the

@@ -13,6 +13,7 @@
 #include "send_platform.h"
 #include "send_session.h"
 #include "signing_key_file.h"
+#include "workstation_keys.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -85,11 +86,9 @@ int main(int argc, char* argv[]) {
     const SigningKeyFile signing = loadSigningKey(workingDirectory);
     const QString keyPath = QDir::toNativeSeparators(signing.path);
     switch (signing.state) {
-    case SigningKeyFile::State::ReadableByOthers:
-        return inputError(u"the signing key "_qs + keyPath +
-                          u" can be read by other users; let only its owner read it (chmod 600)"_qs);
-    case SigningKeyFile::State::Unreadable:
-        return inputError(u"cannot read the signing key "_qs + keyPath);
+    case SigningKeyFile::State::Refused:
+        return inputError(u"the signing key "_qs + keyPath + u" is not used: "_qs + signing.problem +
+                          u" (it must be a regular file you own that nobody else can read or change: chmod 600)"_qs);
     case SigningKeyFile::State::Damaged:
         return inputError(keyPath + u" holds no signing key"_qs);
     case SigningKeyFile::State::Absent:
@@ -98,9 +97,9 @@ int main(int argc, char* argv[]) {
     }
 
     RecipientList directory;
+    const QString clientsPath =
+        options.clientsFile.isEmpty() ? config.clientsPath : QDir(workingDirectory).filePath(options.clientsFile);
     if (options.needsDirectory()) {
-        const QString clientsPath =
-            options.clientsFile.isEmpty() ? config.clientsPath : QDir(workingDirectory).filePath(options.clientsFile);
         const QFileInfo file(clientsPath);
         if (!file.isFile() || !file.isReadable())
             return inputError(u"cannot read the client directory "_qs + QDir::toNativeSeparators(clientsPath));
@@ -126,21 +125,15 @@ int main(int argc, char* argv[]) {
     holdStopRequests();
     QMutex recipientsLock;
     BroadcastSetting broadcast(BroadcastSnapshot{options.broadcastAddress.isEmpty() ? 0 : 1, options.broadcastAddress});
-    MessageIdLock idLock;
     const bool showProgress = stderrIsTerminal();
-    const SendSetup setup{choice.list,
-                          recipientsLock,
-                          broadcast,
-                          idLock,
-                          language,
-                          QSysInfo::machineHostName().toUpper(),
-                          text,
-                          options.waitSeconds,
-                          options.require,
-                          showProgress,
-                          warn,
-                          [](const QString& line) { writeTo(stderr, u"\r"_qs + line + u"\x1b[K"_qs); },
-                          signing.key};
+    const SendSetup setup{
+        choice.list, recipientsLock, broadcast, language, QSysInfo::machineHostName().toUpper(), text,
+        options.waitSeconds, options.require, showProgress, warn,
+        [](const QString& line) { writeTo(stderr, u"\r"_qs + line + u"\x1b[K"_qs); }, signing.key,
+        // The workstations' report keys, pinned beside clients.ini as the console pins them.
+        std::make_shared<WorkstationKeys>(
+            QFileInfo(clientsPath).absoluteDir().filePath(QString::fromUtf16(KNOWN_WORKSTATIONS_FILE_NAME)),
+            EventSource::Send)};
     const SendRun run = runSend(setup);
 
     switch (run.end) {
@@ -166,8 +159,5 @@ int main(int argc, char* argv[]) {
             warn(r.name + u": no address for \""_qs + r.host + u"\"; nothing was sent to it"_qs);
     if (outcome.datagramsSent == 0)
         warn(u"nothing could be sent"_qs);
-    // The output is complete; a caller reading it need not wait for the id's second to pass.
-    std::fclose(stdout);
-    releaseAfterIdSecond(idLock, outcome.messageId);
     return exitCode(outcome, options.require);
 }

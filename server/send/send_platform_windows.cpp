@@ -26,30 +26,6 @@ BOOL WINAPI onConsoleControl(DWORD type) {
 
 } // namespace
 
-bool MessageIdLock::acquire(int timeoutMs) {
-    if (held())
-        return true;
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Plinket Send message id");
-    if (!mutex)
-        return false;
-    const DWORD result = WaitForSingleObject(mutex, DWORD(timeoutMs));
-    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
-        CloseHandle(mutex);
-        return false;
-    }
-    m_handle = reinterpret_cast<qintptr>(mutex);
-    return true;
-}
-
-void MessageIdLock::release() {
-    if (!held())
-        return;
-    HANDLE mutex = reinterpret_cast<HANDLE>(m_handle);
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
-    m_handle = -1;
-}
-
 void holdStopRequests() {
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }

@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QEventLoop>
 #include <QSet>
-#include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -19,16 +18,11 @@ namespace {
 
 // How often the run looks at the records (progress, the early end) and at stop requests.
 constexpr int POLL_MS = 50;
-constexpr int ID_LOCK_TIMEOUT_MS = 5000;
 // The listener binds its port at once; this only bounds a machine that does not schedule it.
 constexpr int LISTENER_START_MS = 30'000;
 
 void writeSendEvent(const QString& id, const QString& text, const QString& statusList) {
     reportEvent(EventSource::Send, EVENT_TYPE_INFORMATION, EVENT_SEND_DELIVERY_CLOSED, id, text, statusList);
-}
-
-bool idSecondOver(qint32 id) {
-    return makeMessageId(QDateTime::currentDateTime()) > id;
 }
 
 // The ticked clients by what they have reported so far. `open` counts those that may still reach the
@@ -78,7 +72,9 @@ SendRun runSend(const SendSetup& s) {
     // Without waiting nothing listens; the port is only tried, to say where the reports go.
     bool portFree = false;
     if (waiting) {
-        run.listener = std::make_unique<ReportListener>(s.recipients, s.recipientsLock, nullptr, nullptr);
+        ReportListener::Options options;
+        options.keys = s.workstationKeys;
+        run.listener = std::make_unique<ReportListener>(s.recipients, s.recipientsLock, nullptr, nullptr, options);
         run.listener->start();
         portFree = run.listener->waitUntilListening(LISTENER_START_MS);
     } else {
@@ -94,10 +90,6 @@ SendRun runSend(const SendSetup& s) {
                               "running); sending without waiting, the reports go to that program")
                    .arg(REPORT_PORT));
     }
-
-    if (!s.idLock.acquire(ID_LOCK_TIMEOUT_MS))
-        s.warn(u"another plinket_send on this computer keeps the message id lock; "
-               "this message may carry the same id as its message"_qs);
 
     QTimer deliveryTimer;
     QEventLoop loop;
@@ -127,6 +119,7 @@ SendRun runSend(const SendSetup& s) {
     };
     // Signed with the console's key from the same working folder, as the console's Send is.
     hooks.signingKey = s.signingKey;
+    hooks.workstationKeys = s.workstationKeys;
     MessagingController controller(s.recipients, s.recipientsLock, s.broadcast, deliveryTimer, s.language, s.senderName,
                                    std::move(hooks));
 
@@ -170,8 +163,6 @@ SendRun runSend(const SendSetup& s) {
     QTimer poll;
     QString shownProgress;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (s.idLock.held() && idSecondOver(id))
-            s.idLock.release();
         if (takeStopRequest()) {
             s.warn(u"stopped: the round is closed with the states as they stand"_qs);
             finish();
@@ -228,18 +219,12 @@ SendRun runSend(const SendSetup& s) {
                 continue;
             const bool noAddress = unresolved.contains(i);
             out.recipients.append({r.name, r.host, r.deliveryStatus, r.reportTime,
-                                   sent > 0 && r.messageId == id && !noAddress, noAddress});
+                                   sent > 0 && r.messageId == id && !noAddress, noAddress, r.reportTrust});
         }
     }
     if (!waiting)
         writeSendEvent(QString::number(id), s.text, statusLines(out, s.language, u"\r\n"_qs));
     return run;
-}
-
-void releaseAfterIdSecond(MessageIdLock& lock, qint32 id) {
-    while (lock.held() && !idSecondOver(id))
-        QThread::msleep(10);
-    lock.release();
 }
 
 } // namespace plinket

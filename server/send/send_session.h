@@ -31,16 +31,16 @@ struct SendSetup {
     RecipientList& recipients; // ticked; the run owns them until it returns
     QMutex& recipientsLock;
     BroadcastSetting& broadcast; // enabled with an address for --broadcast
-    MessageIdLock& idLock;       // taken before the id; released here once the id's second is over
     QString language;            // "EN" or "RU": field 1 of the datagram and the words of the record
     QString senderName;          // this computer's host name, upper-cased
     QString text;                // CR LF line breaks
     int waitSeconds = 60;
     Requirement require = Requirement::Confirmed;
-    bool showProgress = false;                         // a progress line on standard error
-    std::function<void(const QString&)> warn;          // one line for standard error
-    std::function<void(const QString&)> progress;      // the progress line (empty: clear it)
-    std::shared_ptr<const SigningKey> signingKey = {}; // the console's signing.key; none: unsigned
+    bool showProgress = false;                             // a progress line on standard error
+    std::function<void(const QString&)> warn;              // one line for standard error
+    std::function<void(const QString&)> progress;          // the progress line (empty: clear it)
+    std::shared_ptr<const SigningKey> signingKey = {};     // the console's signing.key; none: unsigned
+    std::shared_ptr<WorkstationKeys> workstationKeys = {}; // known-workstations beside clients.ini
 };
 
 enum class SendEnd {
@@ -61,9 +61,5 @@ struct SendRun {
 
 // Runs the send to its end (it runs its own event loop; a QCoreApplication must exist).
 SendRun runSend(const SendSetup& setup);
-
-// Returns once the clock has left the second of message id `id`, then releases the lock (at once when
-// it is no longer held): the next sender on this computer then takes a later id.
-void releaseAfterIdSecond(MessageIdLock& lock, qint32 id);
 
 } // namespace plinket

@@ -104,7 +104,7 @@ QVariant RecipientTreeModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return record == 0 ? m_rootLabel : m_records.at(record).name;
     case Qt::ToolTipRole:
-        return m_records.at(record).isGroup ? groupTooltip(record) : m_records.at(record).host;
+        return m_records.at(record).isGroup ? groupTooltip(record) : clientTooltip(record);
     case Qt::CheckStateRole: {
         QMutexLocker locker(&m_lock);
         return toQtState(m_records.at(record).checkState);
@@ -120,6 +120,27 @@ QVariant RecipientTreeModel::data(const QModelIndex& index, int role) const {
     default:
         return {};
     }
+}
+
+QString RecipientTreeModel::clientTooltip(int record) const {
+    ReportTrust trust;
+    QByteArray keyId;
+    {
+        QMutexLocker locker(&m_lock);
+        trust = m_records.at(record).reportTrust;
+        keyId = m_records.at(record).reportKeyId;
+    }
+    const bool english = text(TextId::languageCode) == LANGUAGE_EN;
+    QString tip = m_records.at(record).host;
+    // Whether the workstation itself vouched for its last report (a signature by its pinned key).
+    if (trust == ReportTrust::Verified)
+        tip += (english ? u"\nReport verified: signed by the workstation's key "_qs
+                        : u"\nОтчёт проверен: подписан ключом рабочей станции "_qs) +
+               QString::fromLatin1(keyId);
+    else if (trust == ReportTrust::Unverified)
+        tip += english ? u"\nReport NOT verified: not signed by the key known for this workstation"_qs
+                       : u"\nОтчёт НЕ проверен: не подписан ключом, известным для этой рабочей станции"_qs;
+    return tip;
 }
 
 QString RecipientTreeModel::groupTooltip(int record) const {

@@ -83,6 +83,7 @@ private:
     RecipientList& m_records;
     QMutex& m_lock;
     QString groupTooltip(int record) const;
+    QString clientTooltip(int record) const;
 
     QString m_rootLabel;
     QList<QIcon> m_statusImages;

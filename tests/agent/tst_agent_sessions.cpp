@@ -125,6 +125,9 @@ class TestAgentSessions final : public QObject {
                               ++m_confirmed;
                               m_agent->close();
                           },
+                          [this](const QString& reason) {
+                              m_events.append({EVENT_CLIENT_WAITING, u"?"_qs, reason, m_agent->viewerFields()});
+                          },
                           [this] {
                               ++m_abandoned;
                               m_agent->close();

@@ -4,7 +4,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QNetworkDatagram>
+#include <QThread>
 
 #include <cstring>
 #include <net/if.h>
@@ -53,7 +55,7 @@ std::optional<Report> FakeConsole::nextReport(int timeoutMs) {
         return std::nullopt;
     const QNetworkDatagram datagram = m_socket.receiveDatagram();
     const Fields f = splitFields(QString::fromUtf8(datagram.data()));
-    return Report{f[0], f[1], f[2], f[3], static_cast<quint16>(datagram.senderPort())};
+    return Report{f[0], f[1], f[2], f[3], static_cast<quint16>(datagram.senderPort()), datagram.data()};
 }
 
 bool FakeConsole::reportArrivesWithin(int ms) {
@@ -66,18 +68,29 @@ bool FakeConsole::reportArrivesWithin(int ms) {
     return m_socket.hasPendingDatagrams();
 }
 
-bool FakeConsole::waitUntilClientListens(int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        sendRaw("probe");
-        if (const auto report = nextReport(100)) {
-            // Answers to earlier probes may still be on their way.
-            while (nextReport(100)) {
-            }
-            return report->status == u"2";
-        }
+bool udpPortBound(quint16 port) {
+    QFile table(u"/proc/net/udp"_qs);
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    // "  sl  local_address rem_address ...": the local address as hex ADDRESS:PORT.
+    const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0') + ' ';
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> columns = line.simplified().split(' ');
+        if (columns.size() > 1 && QByteArray(columns[1] + ' ').endsWith(local))
+            return true;
     }
     return false;
+}
+
+bool FakeConsole::waitUntilClientListens(int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!udpPortBound(MESSAGE_PORT)) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+    return true;
 }
 
 } // namespace plinket::test

@@ -21,13 +21,13 @@ namespace plinket::test {
 bool enterPrivateNetwork();
 
 // QTEST_MAIN for the tests that use the UDP ports.
-#define PLINKET_PRIVATE_NETWORK_TEST_MAIN(TestObject)                                                             \
-    int main(int argc, char* argv[]) {                                                                             \
-        plinket::test::enterPrivateNetwork();                                                                      \
-        QApplication app(argc, argv);                                                                              \
-        TestObject tc;                                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                                      \
+#define PLINKET_PRIVATE_NETWORK_TEST_MAIN(TestObject)                                                                  \
+    int main(int argc, char* argv[]) {                                                                                 \
+        plinket::test::enterPrivateNetwork();                                                                          \
+        QApplication app(argc, argv);                                                                                  \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }
 
 struct Report {
@@ -36,7 +36,11 @@ struct Report {
     QString host;
     QString fqdn;
     quint16 sourcePort = 0;
+    QByteArray bytes; // the datagram as it came
 };
+
+// Whether a UDP socket of this network namespace is bound to IPv4 `port` (as /proc/net/udp lists it).
+bool udpPortBound(quint16 port);
 
 class FakeConsole {
 public:
@@ -52,10 +56,11 @@ public:
     // Runs the event loop for `ms` and says whether any report arrived meanwhile (the report stays queued).
     bool reportArrivesWithin(int ms);
     bool hasPendingReport() { return m_socket.hasPendingDatagrams(); }
+    QUdpSocket& socket() { return m_socket; }
 
-    // Sends a datagram without any field separator until a client answers it: before its first
-    // confirmation a client answers an empty ID with "2" at once, so this tells that it listens.
-    bool waitUntilClientListens(int timeoutMs = 10000);
+    // Waits until a client has bound the message port in this network namespace: from then on every
+    // message reaches it (those that come before its loop runs wait in the socket).
+    static bool waitUntilClientListens(int timeoutMs = 10000);
 
 private:
     QUdpSocket m_socket;

@@ -71,27 +71,29 @@ private slots:
         QVERIFY(client.waitForStarted());
         QVERIFY(m_console.waitUntilClientListens());
 
-        QList<JournalRecord> events = waitForClientEvents(journal, 1);
-        QCOMPARE(events.size(), 1);
+        QList<JournalRecord> events = waitForClientEvents(journal, 2);
+        QCOMPARE(events.size(), 2);
         QCOMPARE(eventFields(events[0]), (QByteArrayList{"100", "1.40", "", ""}));
         QCOMPARE(events[0].value("MESSAGE"), QByteArray("Version 1.40 is launched."));
         QCOMPARE(events[0].value("PRIORITY"), QByteArray("6"));
+        // Nothing on this screen tells whether a person can see the pop-up, and the client says so.
+        QCOMPARE(eventFields(events[1]).value(0), QByteArray("108"));
 
         const QString text = u"Обед\r\nв 13:00"_qs;
         FakeConsole::sendMessage(u"RU"_qs, u"420195131"_qs, text, u"ADMIN-PC"_qs);
         QCOMPARE(m_console.nextReport().value_or(test::Report{}).status, u"1"_qs);
-        events = waitForClientEvents(journal, 2);
-        QCOMPARE(events.size(), 2);
-        QCOMPARE(eventFields(events[1]), (QByteArrayList{"101", "ADMIN-PC", "420195131", text.toUtf8()}));
+        events = waitForClientEvents(journal, 3);
+        QCOMPARE(events.size(), 3);
+        QCOMPARE(eventFields(events[2]), (QByteArrayList{"101", "ADMIN-PC", "420195131", text.toUtf8()}));
 
         client.terminate(); // SIGTERM, as at the end of the session, with the pop-up open
         QVERIFY(client.waitForFinished(5000));
         QCOMPARE(client.exitStatus(), QProcess::NormalExit);
         QCOMPARE(client.exitCode(), 0);
-        events = waitForClientEvents(journal, 3);
-        QCOMPARE(events.size(), 3);
-        QCOMPARE(eventFields(events[2]), (QByteArrayList{"103", "", "", ""}));
-        QCOMPARE(events[2].value("MESSAGE"), QByteArray("System shutdown signal was received. Terminating."));
+        events = waitForClientEvents(journal, 4);
+        QCOMPARE(events.size(), 4);
+        QCOMPARE(eventFields(events[3]), (QByteArrayList{"103", "", "", ""}));
+        QCOMPARE(events[3].value("MESSAGE"), QByteArray("System shutdown signal was received. Terminating."));
         QVERIFY(!m_console.reportArrivesWithin(300)); // no "2" for the pop-up that was open
     }
 
@@ -101,10 +103,10 @@ private slots:
         ClientState state;
         state.hostName = u"PC-07"_qs;
         state.fqdn = u"PC-07.CORP.LAN"_qs;
-        WidgetPopup popup(popupFont(), false);
-        auto* socket = new QUdpSocket;
-        QVERIFY(bindMessageSocket(*socket));
-        Receiver receiver(state, popup, socket);
+        WidgetPopup popup(popupFont(), false, DeliberateAct{0, 0});
+        std::unique_ptr<MessageSocket> socket = MessageSocket::open();
+        QVERIFY(socket);
+        Receiver receiver(state, popup, std::move(socket));
         receiver.start();
 
         FakeConsole::sendMessage(u"EN"_qs, u"420195130"_qs, u"Printer on floor 2 is out of paper"_qs, u"ADMIN-PC"_qs);
@@ -121,6 +123,19 @@ private slots:
         QCOMPARE(
             QString::fromUtf8(events[1].value("MESSAGE")),
             u"Sender: ADMIN-PC\nMessage ID: 420195130\nStatus: Confirmed\nText:\nPrinter on floor 2 is out of paper"_qs);
+
+        // A forged line in the ID and the sender, a direction override in the text: the journal's MESSAGE
+        // shows them escaped, the structured fields keep them as they came.
+        const QString id = u"7\nStatus: Confirmed"_qs;
+        FakeConsole::sendMessage(u"EN"_qs, id, u"\u202Eexe.txt"_qs, u"ADMIN\rPC"_qs);
+        QCOMPARE(m_console.nextReport().value_or(test::Report{}).status, u"1"_qs);
+        const QList<JournalRecord> forged = waitForClientEvents(journal, 3);
+        QCOMPARE(forged.size(), 3);
+        QCOMPARE(eventFields(forged[2]),
+                 (QByteArrayList{"101", "ADMIN\rPC", id.toUtf8(), u"\u202Eexe.txt"_qs.toUtf8()}));
+        QCOMPARE(QString::fromUtf8(forged[2].value("MESSAGE")),
+                 u"Sender: ADMIN\\u000DPC\nMessage ID: 7\\u000AStatus: Confirmed\nStatus: Received\nText:\n"
+                 u"\\u202Eexe.txt"_qs);
     }
 };
 

@@ -1,6 +1,6 @@
 #include "client_system.h"
+#include "message_socket.h"
 #include "network_init.h"
-#include "receiver.h"
 #include "session_end.h"
 #include "single_instance.h"
 
@@ -128,17 +128,17 @@ private slots:
     void messageSocketIsExclusive() {
         // A port another program holds cannot be had, even when that program allows sharing.
         QUdpSocket other;
-        QVERIFY(other.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
-        QUdpSocket ours;
-        QVERIFY(!bindMessageSocket(ours, other.localPort()));
+        QVERIFY(
+            other.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+        QVERIFY(!MessageSocket::open(other.localPort()));
 
         // And once we hold a port, nobody else gets it.
-        QUdpSocket mine;
-        QVERIFY(bindMessageSocket(mine, 0));
+        const std::unique_ptr<MessageSocket> mine = MessageSocket::open(0);
+        QVERIFY(mine);
         QUdpSocket intruder;
-        QVERIFY(!intruder.bind(QHostAddress::AnyIPv4, mine.localPort(),
+        QVERIFY(!intruder.bind(QHostAddress::AnyIPv4, mine->localPort(),
                                QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
-        QVERIFY(mine.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt() > 256 * 1024);
+        QVERIFY(mine->receiveBufferSize() > 256 * 1024);
     }
 };
 

@@ -68,10 +68,10 @@ private slots:
         QTest::newRow("EN") << QStringList{u"EN"_qs} << u"Message"_qs << u"minute"_qs << u"ago"_qs;
         QTest::newRow("unknown first: empty words") << QStringList{u"DE"_qs} << QString() << QString() << QString();
         QTest::newRow("lower case not recognised") << QStringList{u"ru"_qs} << QString() << QString() << QString();
-        QTest::newRow("unknown keeps previous") << QStringList{u"RU"_qs, u"xx"_qs} << u"Сообщение"_qs << u"минут"_qs
-                                                << u"назад"_qs;
-        QTest::newRow("empty keeps previous") << QStringList{u"EN"_qs, QString()} << u"Message"_qs << u"minute"_qs
-                                              << u"ago"_qs;
+        QTest::newRow("unknown keeps previous")
+            << QStringList{u"RU"_qs, u"xx"_qs} << u"Сообщение"_qs << u"минут"_qs << u"назад"_qs;
+        QTest::newRow("empty keeps previous")
+            << QStringList{u"EN"_qs, QString()} << u"Message"_qs << u"minute"_qs << u"ago"_qs;
         QTest::newRow("switch back") << QStringList{u"EN"_qs, u"RU"_qs, u"EN"_qs} << u"Message"_qs << u"minute"_qs
                                      << u"ago"_qs;
     }
@@ -129,22 +129,33 @@ private slots:
     }
 
     void duplicateCheck_data() {
+        // The message confirmed last is id 420195130 from 10.0.0.1 with the text "Lunch"; none when its id is null.
         QTest::addColumn<QString>("lastConfirmed");
         QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("repeat");
-        QTest::newRow("same id") << u"420195130"_qs << u"420195130"_qs << true;
-        QTest::newRow("other id") << u"420195130"_qs << u"420195131"_qs << false;
-        QTest::newRow("compared as text") << u"420195130"_qs << u"0420195130"_qs << false;
-        QTest::newRow("empty id before any confirmation") << QString() << QString() << true;
-        QTest::newRow("empty id after a confirmation") << u"5"_qs << QString() << false;
-        QTest::newRow("case-sensitive") << u"abc"_qs << u"ABC"_qs << false;
+        const QString id = u"420195130"_qs, admin = u"10.0.0.1"_qs, lunch = u"Lunch"_qs;
+        QTest::newRow("same message") << id << id << admin << lunch << true;
+        QTest::newRow("other id") << id << u"420195131"_qs << admin << lunch << false;
+        QTest::newRow("compared as text") << id << u"0420195130"_qs << admin << lunch << false;
+        QTest::newRow("case-sensitive") << u"abc"_qs << u"ABC"_qs << admin << lunch << false;
+        QTest::newRow("other sender") << id << id << u"10.0.0.2"_qs << lunch << false;
+        QTest::newRow("other text") << id << id << admin << u"Lunch!"_qs << false;
+        QTest::newRow("nothing confirmed yet") << QString() << id << admin << lunch << false;
+        QTest::newRow("empty id before any confirmation") << QString() << QString() << admin << lunch << false;
+        QTest::newRow("empty id after the same message") << u""_qs << QString() << admin << lunch << false;
     }
     void duplicateCheck() {
         QFETCH(QString, lastConfirmed);
         QFETCH(QString, id);
+        QFETCH(QString, sender);
+        QFETCH(QString, text);
         ClientState state;
-        state.lastConfirmedId = lastConfirmed;
-        QTEST(isAlreadyConfirmed(state, id), "repeat");
+        if (!lastConfirmed.isNull())
+            state.lastConfirmed = ConfirmedMessage{lastConfirmed, QHostAddress(u"10.0.0.1"_qs), u"Lunch"_qs};
+        const MessageDatagram message{u"EN"_qs, id, text, u"ADMIN-PC"_qs};
+        QTEST(isAlreadyConfirmed(state, QHostAddress(sender), message), "repeat");
     }
 };
 

@@ -87,8 +87,9 @@ private slots:
         QTest::newRow("empty") << QString() << u"Message"_qs << true;
         QTest::newRow("russian") << u"Обед"_qs << u"Сообщение"_qs << true;
         QTest::newRow("no title") << u"Lunch"_qs << QString() << true;
-        QTest::newRow("several lines") << u"Line one\r\nA much longer second line\r\nthree"_qs << u"Message"_qs
-                                       << false;
+        QTest::newRow("several lines") << u"Line one\r\nA much longer second line\r\nthree"_qs << u"Message"_qs << true;
+        QTest::newRow("longer than the title")
+            << u"A line of text longer than any title with its room"_qs << u"Message"_qs << false;
     }
     void geometry() {
         QFETCH(QString, text);
@@ -113,7 +114,7 @@ private slots:
         // OK button with its margins or the title word between the title bar's icon and buttons.
         const QSize client = window->size();
         QCOMPARE(client.height(), w.height() + 55);
-        const int titleWord = QFontMetrics(popupTitleFont()).horizontalAdvance(title);
+        const int titleWord = QFontMetrics(windowTitleFont()).horizontalAdvance(title);
         const int narrowest = std::max({w.width() + 20, 90 + 2 * 10, titleWord + 2 * TITLE_SIDE_ROOM});
         QCOMPARE(client.width(), narrowest);
         QCOMPARE(client.width() > w.width() + 20, widerThanText);
@@ -176,12 +177,17 @@ private slots:
         QTest::newRow("CR") << u"first\rsecond"_qs << QStringList{u"first"_qs, u"second"_qs};
         QTest::newRow("mixed") << u"a\r\nb\rc\nd"_qs << QStringList{u"a"_qs, u"b"_qs, u"c"_qs, u"d"_qs};
         QTest::newRow("empty line") << u"a\r\n\r\nb"_qs << QStringList{u"a"_qs, QString(), u"b"_qs};
+        // Direction overrides and isolates cannot reorder what is shown.
+        QTest::newRow("right-to-left override")
+            << u"Pay to: \u202E1234-5678"_qs << QStringList{u"Pay to: 1234-5678"_qs};
+        QTest::newRow("isolates and embeddings")
+            << u"\u2067a\u2069\u202Ab\u202C\u202Bc\u202D\u2066d\u2068"_qs << QStringList{u"abcd"_qs};
     }
     void lineBreaks() {
         QFETCH(QString, text);
         QFETCH(QStringList, lines);
         WidgetPopup popup(popupFont(), false);
-        popup.open(messageFor(u"EN"_qs, text), {nullptr, [] {}});
+        popup.open(messageFor(u"EN"_qs, text), {nullptr, [] {}, nullptr});
         const QTextDocument* document = popup.window()->textControl()->document();
         QCOMPARE(blockTexts(document), lines);
         // Each line centred, and the window as tall as all of them.
@@ -203,7 +209,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, scrolls);
         WidgetPopup popup(popupFont(), false);
-        popup.open(messageFor(u"EN"_qs, text), {nullptr, [] {}});
+        popup.open(messageFor(u"EN"_qs, text), {nullptr, [] {}, nullptr});
         PopupWindow& window = *popup.window();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
@@ -224,8 +230,8 @@ private slots:
 
     void onlyOkCloses() {
         int confirmations = 0;
-        WidgetPopup popup(popupFont(), false);
-        popup.open(messageFor(u"EN"_qs, u"Stay"_qs), {nullptr, [&] { ++confirmations; }});
+        WidgetPopup popup(popupFont(), false, DeliberateAct{0, 0});
+        popup.open(messageFor(u"EN"_qs, u"Stay"_qs), {nullptr, [&] { ++confirmations; }, nullptr});
         PopupWindow* window = popup.window();
         QVERIFY(QTest::qWaitForWindowExposed(window));
 
@@ -244,9 +250,27 @@ private slots:
         QCOMPARE(confirmations, 1);
     }
 
+    // A click counts only when its button went down after the pop-up had been seen for half a second.
+    void clickAfterSeen_data() {
+        QTest::addColumn<int>("waitMs");
+        QTest::addColumn<int>("confirmations");
+        QTest::newRow("already on its way") << 0 << 0;
+        QTest::newRow("after half a second") << 600 << 1;
+    }
+    void clickAfterSeen() {
+        QFETCH(int, waitMs);
+        int confirmations = 0;
+        WidgetPopup popup(popupFont(), false);
+        popup.open(messageFor(u"EN"_qs, u"Look"_qs), {[] {}, [&] { ++confirmations; }, nullptr});
+        QVERIFY(QTest::qWaitForWindowExposed(popup.window()));
+        QTest::qWait(waitMs);
+        QTest::mouseClick(popup.window()->okButton(), Qt::LeftButton);
+        QTEST(confirmations, "confirmations");
+    }
+
     void comesBackWhenMinimised() {
         WidgetPopup popup(popupFont(), false);
-        popup.open(messageFor(u"EN"_qs, u"Still here"_qs), {nullptr, [] {}});
+        popup.open(messageFor(u"EN"_qs, u"Still here"_qs), {nullptr, [] {}, nullptr});
         PopupWindow* window = popup.window();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         window->showMinimized();
@@ -259,25 +283,34 @@ private slots:
         QTest::addColumn<QString>("lang");
         QTest::addColumn<int>("ticks");
         QTest::addColumn<QString>("title");
-        QTest::newRow("EN at open") << u"EN"_qs << 0 << u"Message"_qs;
-        QTest::newRow("EN 60 s") << u"EN"_qs << 1 << u"Message 1 minute ago"_qs;
-        QTest::newRow("EN 120 s") << u"EN"_qs << 2 << u"Message 2 minutes ago"_qs;
-        QTest::newRow("EN 11 min") << u"EN"_qs << 11 << u"Message 11 minutes ago"_qs;
-        QTest::newRow("RU at open") << u"RU"_qs << 0 << u"Сообщение"_qs;
-        QTest::newRow("RU 1 min") << u"RU"_qs << 1 << u"Сообщение 1 минуту назад"_qs;
-        QTest::newRow("RU 3 min") << u"RU"_qs << 3 << u"Сообщение 3 минуты назад"_qs;
-        QTest::newRow("RU 12 min") << u"RU"_qs << 12 << u"Сообщение 12 минут назад"_qs;
-        QTest::newRow("RU 21 min") << u"RU"_qs << 21 << u"Сообщение 21 минуту назад"_qs;
-        QTest::newRow("RU 111 min") << u"RU"_qs << 111 << u"Сообщение 111 минут назад"_qs;
-        QTest::newRow("unknown first") << u"de"_qs << 2 << u" 2  "_qs;
+        QTest::addColumn<int>("waitedMs"); // how long before opening the message arrived
+        QTest::newRow("EN at open") << u"EN"_qs << 0 << u"Message"_qs << 0;
+        QTest::newRow("EN 60 s") << u"EN"_qs << 1 << u"Message 1 minute ago"_qs << 0;
+        QTest::newRow("EN 120 s") << u"EN"_qs << 2 << u"Message 2 minutes ago"_qs << 0;
+        QTest::newRow("EN 11 min") << u"EN"_qs << 11 << u"Message 11 minutes ago"_qs << 0;
+        QTest::newRow("RU at open") << u"RU"_qs << 0 << u"Сообщение"_qs << 0;
+        QTest::newRow("RU 1 min") << u"RU"_qs << 1 << u"Сообщение 1 минуту назад"_qs << 0;
+        QTest::newRow("RU 3 min") << u"RU"_qs << 3 << u"Сообщение 3 минуты назад"_qs << 0;
+        QTest::newRow("RU 12 min") << u"RU"_qs << 12 << u"Сообщение 12 минут назад"_qs << 0;
+        QTest::newRow("RU 21 min") << u"RU"_qs << 21 << u"Сообщение 21 минуту назад"_qs << 0;
+        QTest::newRow("RU 111 min") << u"RU"_qs << 111 << u"Сообщение 111 минут назад"_qs << 0;
+        QTest::newRow("unknown first") << u"de"_qs << 2 << u" 2  "_qs << 0;
+        QTest::newRow("EN waited 3.6 min") << u"EN"_qs << 0 << u"Message 3 minutes ago"_qs << 216000;
+        QTest::newRow("EN waited 3.6 min, 1 tick") << u"EN"_qs << 1 << u"Message 4 minutes ago"_qs << 216000;
+        QTest::newRow("RU waited 59 s") << u"RU"_qs << 1 << u"Сообщение 1 минуту назад"_qs << 59000;
     }
     void ageLine() {
         QFETCH(QString, lang);
         QFETCH(int, ticks);
+        QFETCH(int, waitedMs);
         WidgetPopup popup(popupFont(), false);
-        popup.open(messageFor(lang, u"text"_qs), {nullptr, [] {}});
+        IncomingMessage message = messageFor(lang, u"text"_qs);
+        message.arrivedAtMs -= waitedMs;
+        popup.open(message, {nullptr, [] {}, nullptr});
         QVERIFY(popup.ageTimer().isActive());
-        QCOMPARE(popup.ageTimer().interval(), 60000);
+        // The first tick completes the minute that began at arrival.
+        const int firstTick = popup.ageTimer().interval();
+        QVERIFY2(qAbs(firstTick - (60000 - waitedMs % 60000)) < 500, qPrintable(QString::number(firstTick)));
         for (int i = 0; i < ticks; ++i)
             popup.advanceAge();
         QTEST(popup.window()->windowTitle(), "title");
@@ -287,11 +320,11 @@ private slots:
 
     void wordsCarryOverToTheNextPopup() {
         WidgetPopup popup(popupFont(), false);
-        popup.open(messageFor(u"RU"_qs, u"first"_qs), {nullptr, [] {}});
+        popup.open(messageFor(u"RU"_qs, u"first"_qs), {nullptr, [] {}, nullptr});
         for (int i = 0; i < 5; ++i)
             popup.advanceAge();
         popup.close();
-        popup.open(messageFor(u"XX"_qs, u"second"_qs), {nullptr, [] {}});
+        popup.open(messageFor(u"XX"_qs, u"second"_qs), {nullptr, [] {}, nullptr});
         QCOMPARE(popup.window()->windowTitle(), u"Сообщение"_qs);
         popup.advanceAge();
         // The Russian words, and the ending last used (5 minutes: none).
@@ -300,7 +333,7 @@ private slots:
 
     void closeRemovesWindow() {
         WidgetPopup popup(popupFont(), false);
-        popup.open(messageFor(u"EN"_qs, u"bye"_qs), {nullptr, [] {}});
+        popup.open(messageFor(u"EN"_qs, u"bye"_qs), {nullptr, [] {}, nullptr});
         QPointer<PopupWindow> window = popup.window();
         popup.close();
         QVERIFY(!popup.window());
@@ -310,7 +343,7 @@ private slots:
 
     void fadeWhenWanted() {
         WidgetPopup popup(popupFont(), true);
-        popup.open(messageFor(u"EN"_qs, u"fading"_qs), {nullptr, [] {}});
+        popup.open(messageFor(u"EN"_qs, u"fading"_qs), {nullptr, [] {}, nullptr});
         QPointer<PopupWindow> window = popup.window();
         QVERIFY(window->isVisible());
         QTRY_COMPARE(window->windowOpacity(), 1.0);

@@ -1,10 +1,13 @@
 #include "agent_sessions.h"
 #include "client_test_support.h"
+#include "fair_queue.h"
 #include "popup_window.h"
 #include "receiver.h"
 #include "session_link.h"
+#include "udp_send.h"
 #include "widget_popup.h"
 
+#include <QDateTime>
 #include <QNetworkDatagram>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -28,11 +31,14 @@ struct WrittenEvent {
 // the agent, the receive loop hands its messages to the host agent's sessions, and the pop-up is that
 // of one session's client in session mode, connected to it over the local channel.
 struct Client {
-    Client(FakeConsole& console, bool throughAgent) : popup(popupFont(), false) {
+    // OK counts at once: the timing of a person's act is the pop-up's own test.
+    Client(FakeConsole& console, bool throughAgent) : popup(popupFont(), false, DeliberateAct{0, 0}) {
         state.hostName = u"PC-07"_qs;
         state.fqdn = u"PC-07.CORP.LAN"_qs;
-        auto* socket = new QUdpSocket;
-        bound = bindMessageSocket(*socket);
+        std::unique_ptr<MessageSocket> socket = MessageSocket::open();
+        bound = socket != nullptr;
+        if (!bound)
+            return;
         Popup* receiverPopup = &popup;
         if (throughAgent) {
             agent = std::make_unique<AgentSessions>(
@@ -40,12 +46,12 @@ struct Client {
                     return PeerVerdict{PeerSession{u"1"_qs, u"tester"_qs}, {}};
                 },
                 600000);
-            bound = bound && agent->listen(folder.filePath(u"agent.sock"_qs));
+            bound = agent->listen(folder.filePath(u"agent.sock"_qs));
             link = std::make_unique<SessionLink>(popup);
             bound = bound && link->start(folder.filePath(u"agent.sock"_qs)) == AgentAnswer::Welcome;
             receiverPopup = agent.get();
         }
-        receiver = std::make_unique<Receiver>(state, *receiverPopup, socket);
+        receiver = std::make_unique<Receiver>(state, *receiverPopup, std::move(socket));
         receiver->setEventWriter([this, &console](int id, const QString& a, const QString& b, const QString& c) {
             events.append({id, {a, b, c}, console.hasPendingReport()});
         });
@@ -64,6 +70,26 @@ struct Client {
     QList<WrittenEvent> events;
     bool bound = false;
 };
+
+const SigningKey& consoleKey() {
+    static const SigningKey key = *SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x33'));
+    return key;
+}
+
+// A workstation that trusts consoleKey() and requires signatures.
+std::unique_ptr<MessageGate> signaturesRequired(qint64 maxMessageAgeSeconds = DEFAULT_MAX_MESSAGE_AGE_SECONDS) {
+    ClientPolicy policy;
+    policy.trustedKeys = {consoleKey().publicKey()};
+    policy.requireSignature = true;
+    policy.maxMessageAgeSeconds = maxMessageAgeSeconds;
+    return std::make_unique<MessageGate>(policy);
+}
+
+QByteArray signedMessage(const QString& id, qint64 utcSeconds = QDateTime::currentSecsSinceEpoch()) {
+    return signMessageDatagram(formatMessageDatagram(u"EN"_qs, id, u"text "_qs + id, u"ADMIN-PC"_qs), consoleKey(),
+                               utcSeconds)
+        .toUtf8();
+}
 
 } // namespace
 
@@ -131,7 +157,7 @@ private slots:
         QCOMPARE(confirmed->host, u"PC-07"_qs);
         QCOMPARE(confirmed->fqdn, u"PC-07.CORP.LAN"_qs);
         QVERIFY(!m_client->popup.window());
-        QCOMPARE(m_client->state.lastConfirmedId, u"420195130"_qs);
+        QCOMPARE(m_client->state.lastConfirmed.value_or(ConfirmedMessage{}).id, u"420195130"_qs);
     }
 
     void eventsBeforeReports() {
@@ -154,7 +180,7 @@ private slots:
     void repeatOfConfirmedIdAnsweredAtOnce() {
         QVERIFY(confirmMessage(u"7"_qs));
         m_client->events.clear();
-        FakeConsole::sendMessage(u"EN"_qs, u"7"_qs, u"again"_qs, u"ADMIN-PC"_qs);
+        FakeConsole::sendMessage(u"EN"_qs, u"7"_qs, u"text 7"_qs, u"ADMIN-PC"_qs);
         const auto report = m_console.nextReport();
         QVERIFY(report);
         QCOMPARE(report->id + u' ' + report->status, u"7 2"_qs);
@@ -192,20 +218,49 @@ private slots:
     void onlyTheLastConfirmedIdIsRemembered() {
         QVERIFY(confirmMessage(u"A"_qs));
         QVERIFY(confirmMessage(u"B"_qs));
-        FakeConsole::sendMessage(u"EN"_qs, u"A"_qs, u"again"_qs, u"ADMIN-PC"_qs);
+        FakeConsole::sendMessage(u"EN"_qs, u"A"_qs, u"text A"_qs, u"ADMIN-PC"_qs);
         QCOMPARE(next(), u"A 1"_qs);
         QVERIFY(m_client->popup.window());
     }
 
-    void emptyIdBeforeAndAfterFirstConfirmation() {
-        FakeConsole::sendRaw("no separator at all");
-        QCOMPARE(next(), u" 2"_qs);
-        QVERIFY(!m_client->popup.window());
-        QVERIFY(confirmMessage(u"9"_qs));
-        FakeConsole::sendRaw("no separator at all");
-        QCOMPARE(next(), u" 1"_qs);
-        // "no separator at all" is no language: the words of the last pop-up stay.
-        QCOMPARE(m_client->popup.window()->windowTitle(), u"Message"_qs);
+    // Only a copy of the message confirmed last is answered "2" unseen. `confirmFirst`: the id confirmed
+    // before (from 127.0.0.1, text "text <id>"), none when null. Reports to 127.0.0.2 reach `otherConsole`.
+    void repeatRule_data() {
+        QTest::addColumn<QString>("confirmFirst");
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("status");
+        const QString local = u"127.0.0.1"_qs, other = u"127.0.0.2"_qs;
+        QTest::newRow("same id, sender and text") << u"7"_qs << local << u"7"_qs << u"text 7"_qs << u"2"_qs;
+        QTest::newRow("same id, other sender") << u"7"_qs << other << u"7"_qs << u"text 7"_qs << u"1"_qs;
+        QTest::newRow("same id, other text") << u"7"_qs << local << u"7"_qs << u"text 8"_qs << u"1"_qs;
+        QTest::newRow("empty id, fresh client") << QString() << local << QString() << u"text "_qs << u"1"_qs;
+        QTest::newRow("empty id after the same message") << u""_qs << local << QString() << u"text "_qs << u"1"_qs;
+    }
+    void repeatRule() {
+        QFETCH(QString, confirmFirst);
+        QFETCH(QString, sender);
+        QFETCH(QString, id);
+        QFETCH(QString, text);
+        QFETCH(QString, status);
+        if (!confirmFirst.isNull()) {
+            FakeConsole::sendMessage(u"EN"_qs, confirmFirst, u"text "_qs + confirmFirst, u"ADMIN-PC"_qs);
+            QCOMPARE(next(), confirmFirst + u" 1"_qs);
+            m_client->pressOk();
+            QCOMPARE(next(), confirmFirst + u" 2"_qs);
+        }
+        QUdpSocket otherConsole;
+        QVERIFY(otherConsole.bind(QHostAddress(u"127.0.0.2"_qs), REPORT_PORT));
+        QUdpSocket socket;
+        QVERIFY(socket.bind(QHostAddress(sender), 0));
+        socket.writeDatagram(formatMessageDatagram(u"EN"_qs, id, text, u"ADMIN-PC"_qs).toUtf8(),
+                             QHostAddress::LocalHost, MESSAGE_PORT);
+        QUdpSocket& console = sender == u"127.0.0.1" ? m_console.socket() : otherConsole;
+        QTRY_VERIFY(console.hasPendingDatagrams());
+        const Fields report = splitFields(QString::fromUtf8(console.receiveDatagram().data()));
+        QCOMPARE(report[0] + u' ' + report[1], id + u' ' + status);
+        QCOMPARE(m_client->shownText(), status == u"1" ? text : QString());
     }
 
     void datagramSizes_data() {
@@ -253,21 +308,159 @@ private slots:
         QCOMPARE(m_client->events.value(0).strings.value(0), QString()); // SERVERHOST beyond byte 2000
     }
 
+    void reportGoesToTheSourceAddress_data() {
+        QTest::addColumn<QString>("to");
+        QTest::newRow("127.0.0.1") << u"127.0.0.1"_qs;
+        QTest::newRow("another address of this computer") << u"127.0.0.9"_qs;
+    }
     void reportGoesToTheSourceAddress() {
-        // Whatever address of the loopback net and whatever port the message came from.
+        // Whatever address of the loopback net and whatever port the message came from; and it leaves
+        // from the address the message was sent to.
+        QFETCH(QString, to);
         QUdpSocket otherConsole;
         QVERIFY(otherConsole.bind(QHostAddress(u"127.0.0.2"_qs), REPORT_PORT));
         QUdpSocket sender;
         QVERIFY(sender.bind(QHostAddress(u"127.0.0.2"_qs), 0));
-        sender.writeDatagram(formatMessageDatagram(u"EN"_qs, u"31"_qs, u"hi"_qs, u"X"_qs).toUtf8(),
-                             QHostAddress::LocalHost, MESSAGE_PORT);
+        sender.writeDatagram(formatMessageDatagram(u"EN"_qs, u"31"_qs, u"hi"_qs, u"X"_qs).toUtf8(), QHostAddress(to),
+                             MESSAGE_PORT);
         QTRY_VERIFY(otherConsole.hasPendingDatagrams());
-        const QByteArray report = otherConsole.receiveDatagram().data();
-        QCOMPARE(report, QByteArray("31\x04"
-                                    "1\x04"
-                                    "PC-07\x04"
-                                    "PC-07.CORP.LAN"));
+        const QNetworkDatagram report = otherConsole.receiveDatagram();
+        QCOMPARE(report.data(), QByteArray("31\x04"
+                                           "1\x04"
+                                           "PC-07\x04"
+                                           "PC-07.CORP.LAN"));
+        QCOMPARE(report.senderAddress(), QHostAddress(to));
         QVERIFY(!m_console.hasPendingReport());
+    }
+
+    // While a pop-up is open the socket is still read, so junk arriving meanwhile never pushes a real
+    // message out of the system's receive buffer: the message sent after the junk is shown after OK.
+    void junkWhilePopupOpen_data() {
+        QTest::addColumn<QString>("junk");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("size");
+        QTest::newRow("11 MB too long to be messages") << u"too long"_qs << 176 << 64000;
+        QTest::newRow("11 MB unsigned, signatures required") << u"unsigned"_qs << 7900 << 1400;
+        QTest::newRow("forged signatures from ten other addresses") << u"forged"_qs << 3000 << 300;
+    }
+    void junkWhilePopupOpen() {
+        QFETCH(QString, junk);
+        QFETCH(int, count);
+        QFETCH(int, size);
+        const bool signatures = junk != u"too long";
+        if (signatures)
+            m_client->receiver->setMessageGate(signaturesRequired());
+        const auto message = [&](const QString& id) {
+            return signatures ? signedMessage(id) : formatMessageDatagram(u"EN"_qs, id, id, u"ADMIN-PC"_qs).toUtf8();
+        };
+        FakeConsole::sendRaw(message(u"P"_qs));
+        QCOMPARE(next(), u"P 1"_qs);
+
+        QByteArray bytes(size, 'x');
+        if (junk == u"unsigned")
+            bytes = formatMessageDatagram(u"EN"_qs, u"J"_qs, QString(size - 12, u'j'), u"X"_qs).toUtf8();
+        if (junk == u"forged")
+            bytes = signedMessage(u"J"_qs).replace("text", "TEXT"); // a trusted key id, a signature that fails
+        for (int i = 0, sinceRead = 0; i < count; ++i, sinceRead += size) {
+            if (sinceRead >= 64 * 1024) { // the junk arrives while the client runs
+                QCoreApplication::processEvents();
+                sinceRead = 0;
+            }
+            sendDatagramFromFreshSocket(bytes, QHostAddress::LocalHost, MESSAGE_PORT,
+                                        QHostAddress(u"127.0.0.%1"_qs.arg(2 + i % 10)));
+        }
+        QCoreApplication::processEvents();
+        FakeConsole::sendRaw(message(u"L"_qs));
+        QVERIFY(!m_console.reportArrivesWithin(200));
+        m_client->pressOk();
+        QCOMPARE(next(), u"P 2"_qs);
+        QCOMPARE(next(10000), u"L 1"_qs);
+    }
+
+    // Freshness counts from the moment a datagram reached this computer, not from when it was read or
+    // handled (max-message-age 1 s here).
+    void freshnessCountsFromArrival_data() {
+        QTest::addColumn<bool>("popupOpen");
+        QTest::addColumn<int>("waitBeforeSendMs");
+        QTest::addColumn<int>("unreadMs");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("fresh on arrival, read 2.2 s later") << false << 0 << 2200 << true;
+        QTest::newRow("2.2 s old on arrival, behind an open pop-up") << true << 2200 << 0 << false;
+    }
+    void freshnessCountsFromArrival() {
+        QFETCH(bool, popupOpen);
+        QFETCH(int, waitBeforeSendMs);
+        QFETCH(int, unreadMs);
+        QFETCH(bool, shown);
+        m_client->receiver->setMessageGate(signaturesRequired(1));
+        const qint64 start = QDateTime::currentSecsSinceEpoch();
+        if (popupOpen) {
+            FakeConsole::sendRaw(signedMessage(u"P"_qs));
+            QCOMPARE(next(), u"P 1"_qs);
+        }
+        QTest::qSleep(waitBeforeSendMs);
+        FakeConsole::sendRaw(signedMessage(u"F"_qs, start));
+        QTest::qSleep(unreadMs); // the client is busy: nothing reads the socket
+        if (popupOpen) {
+            QVERIFY(!m_console.reportArrivesWithin(200));
+            m_client->pressOk();
+            QCOMPARE(next(), u"P 2"_qs);
+        }
+        QCOMPARE(next(shown ? 5000 : 500), shown ? u"F 1"_qs : u"none"_qs);
+        QStringList events;
+        for (const WrittenEvent& e : std::as_const(m_client->events))
+            events.append(QString::number(e.id) + u' ' + e.strings.join(u' '));
+        QVERIFY(events.contains(shown ? u"101 ADMIN-PC F text F"_qs : u"106 127.0.0.1 too old F"_qs));
+    }
+
+    // The waiting room of the receive loop: bounded, shared by sender address. Each letter is a sender,
+    // each number one of its datagrams; "." takes one entry out of each queue meanwhile.
+    void fairQueue_data() {
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<QString>("arrivals");
+        QTest::addColumn<QString>("gaveWay");
+        QTest::addColumn<QString>("oldestFirst");
+        QTest::addColumn<QString>("byTurns");
+        QTest::newRow("room for all") << 4 << u"A1 A2 B1"_qs << QString() << u"A1 A2 B1"_qs << u"A1 B1 A2"_qs;
+        QTest::newRow("a newcomer takes the newest place of the heaviest sender")
+            << 3 << u"A1 A2 A3 B1"_qs << u"A3"_qs << u"A1 A2 B1"_qs << u"A1 B1 A2"_qs;
+        QTest::newRow("the heaviest sender's own newcomer gives way")
+            << 3 << u"A1 A2 B1 A3"_qs << u"A3"_qs << u"A1 A2 B1"_qs << u"A1 B1 A2"_qs;
+        QTest::newRow("a flood cannot keep a light sender out")
+            << 4 << u"A1 B1 A2 A3 A4 A5 C1"_qs << u"A4 A5 A3"_qs << u"A1 B1 A2 C1"_qs << u"A1 B1 C1 A2"_qs;
+        QTest::newRow("of equal holders the one that sent last gives way")
+            << 3 << u"A1 B1 C1 D1"_qs << u"C1"_qs << u"A1 B1 D1"_qs << u"A1 B1 D1"_qs;
+        QTest::newRow("by turns, one per sender and round")
+            << 8 << u"A1 A2 A3 A4 B1 B2 C1"_qs << QString() << u"A1 A2 A3 A4 B1 B2 C1"_qs << u"A1 B1 C1 A2 B2 A3 A4"_qs;
+        QTest::newRow("by turns, a newcomer ahead of a backlog")
+            << 8 << u"A1 A2 A3 B1 B2 B3 . . . . C1"_qs << QString() << u"A1 A2 A3 B1 B2 B3 C1"_qs
+            << u"A1 B1 A2 B2 C1 A3 B3"_qs;
+    }
+    void fairQueue() {
+        QFETCH(int, capacity);
+        QFETCH(QString, arrivals);
+        FairQueue oldestFirst(capacity), byTurns(capacity);
+        QStringList gaveWay, first, turns;
+        for (const QString& name : arrivals.split(u' ')) {
+            if (name == u".") {
+                first.append(QString::fromLatin1(oldestFirst.takeFront().datagram.bytes));
+                turns.append(QString::fromLatin1(byTurns.takeNextInTurn().datagram.bytes));
+                continue;
+            }
+            WaitingDatagram entry;
+            entry.datagram.source = QHostAddress(quint32(0x0A000000) + name.at(0).unicode());
+            entry.datagram.bytes = name.toLatin1();
+            (void)byTurns.push(entry);
+            if (const std::optional<WaitingDatagram> out = oldestFirst.push(entry))
+                gaveWay.append(QString::fromLatin1(out->datagram.bytes));
+        }
+        while (!oldestFirst.isEmpty())
+            first.append(QString::fromLatin1(oldestFirst.takeFront().datagram.bytes));
+        while (!byTurns.isEmpty())
+            turns.append(QString::fromLatin1(byTurns.takeNextInTurn().datagram.bytes));
+        QTEST(gaveWay.join(u' '), "gaveWay");
+        QTEST(first.join(u' '), "oldestFirst");
+        QTEST(turns.join(u' '), "byTurns");
     }
 
     void queuedBurstHandledInOrderAfterOk() {
@@ -276,7 +469,7 @@ private slots:
         QCOMPARE(next(), u"X 1"_qs);
         constexpr int COUNT = 300;
         for (int i = 0; i < COUNT; ++i)
-            FakeConsole::sendMessage(u"EN"_qs, u"X"_qs, QString::number(i), u"ADMIN-PC"_qs);
+            FakeConsole::sendMessage(u"EN"_qs, u"X"_qs, u"hold"_qs, u"ADMIN-PC"_qs);
         QVERIFY(!m_console.reportArrivesWithin(200));
         m_client->pressOk();
         QCOMPARE(next(), u"X 2"_qs);
@@ -284,6 +477,87 @@ private slots:
         for (int i = 0; i < COUNT; ++i)
             QCOMPARE(next(), u"X 2"_qs);
         QVERIFY(!m_client->popup.window());
+    }
+
+    // Signed messages and the workstation's own key. A message signed by a trusted key names its signer in
+    // the pop-up's title, outside the text; any other message shows no mark, whatever its text says. With a
+    // workstation key, the "1" and "2" for a signed message carry its signature over the four fields and
+    // the message's time; every other report is the four fields, byte for byte.
+    void signedMessages_data() {
+        QTest::addColumn<bool>("workstationKey");
+        QTest::addColumn<bool>("policy");  // the console's key trusted as "Office console"
+        QTest::addColumn<int>("signedBy"); // 0 unsigned, 1 the console, 2 a stranger
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("signedReports");
+        const QString mark = u"Message \u00B7 signed by Office console"_qs;
+        QTest::newRow("trusted, no workstation key") << false << true << 1 << mark << false;
+        QTest::newRow("trusted, workstation key") << true << true << 1 << mark << true;
+        QTest::newRow("no policy, workstation key") << true << false << 1 << u"Message"_qs << true;
+        QTest::newRow("unsigned, workstation key") << true << true << 0 << u"Message"_qs << false;
+        QTest::newRow("unsigned imitating the mark") << false << true << 0 << u"Message"_qs << false;
+        QTest::newRow("a stranger's key, not trusted") << true << false << 2 << u"Message"_qs << true;
+    }
+    void signedMessages() {
+        QFETCH(bool, workstationKey);
+        QFETCH(bool, policy);
+        QFETCH(int, signedBy);
+        QFETCH(QString, title);
+        QFETCH(bool, signedReports);
+        const SigningKey console = *SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x11'));
+        const SigningKey stranger = *SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x12'));
+        const auto workstation =
+            std::make_shared<const SigningKey>(*SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x13')));
+        if (policy) {
+            ClientPolicy trusted;
+            trusted.trustedKeys = {console.publicKey()};
+            trusted.trustedKeyNames = {u"Office\tconsole\u202E"_qs}; // shown without its controls
+            m_client->receiver->setMessageGate(std::make_unique<MessageGate>(trusted));
+        }
+        if (workstationKey)
+            m_client->receiver->setWorkstationKey(workstation);
+        const qint64 time = QDateTime::currentSecsSinceEpoch();
+        const QString datagram =
+            formatMessageDatagram(u"EN"_qs, u"61"_qs, u"Message \u00B7 signed by Office"_qs, u"ADMIN-PC"_qs);
+        const SigningKey* by = signedBy == 1 ? &console : signedBy == 2 ? &stranger : nullptr;
+        FakeConsole::sendRaw(by ? signMessageDatagram(datagram, *by, time).toUtf8() : datagram.toUtf8());
+        const auto expectReport = [&](const QString& status) {
+            const std::optional<Report> r = m_console.nextReport();
+            QVERIFY(r && r->id == u"61"_qs && r->status == status);
+            const QByteArray plain =
+                formatReportDatagram(u"61"_qs, status.toInt(), u"PC-07"_qs, u"PC-07.CORP.LAN"_qs).toUtf8();
+            QCOMPARE(r->bytes, signedReports ? signReportDatagram(plain, *workstation, time) : plain);
+        };
+        expectReport(u"1"_qs);
+        QCOMPARE(m_client->popup.window()->windowTitle(), title);
+        m_client->pressOk();
+        expectReport(u"2"_qs);
+    }
+
+    // Drops beyond the journal's limit (one event per sender per second) are summed up once, a minute
+    // after the first of them: how many, from how many senders. No timer runs while nothing is dropped.
+    void droppedFloodIsSummedUp() {
+        ClientPolicy required;
+        required.requireSignature = true;
+        m_client->receiver->setMessageGate(std::make_unique<MessageGate>(required));
+        m_client->receiver->setDropSummaryDelay(300);
+        const auto from = [](int sender, int n) {
+            QUdpSocket socket;
+            socket.bind(QHostAddress(QStringLiteral("127.0.3.%1").arg(sender)), 0);
+            for (int i = 0; i < n; ++i)
+                socket.writeDatagram(formatMessageDatagram(u"EN"_qs, u"6"_qs, u"x"_qs, u"A"_qs).toUtf8(),
+                                     QHostAddress::LocalHost, MESSAGE_PORT);
+        };
+        from(1, 5);
+        from(2, 3);
+        const auto count = [&](int id) {
+            return std::count_if(m_client->events.begin(), m_client->events.end(),
+                                 [id](const WrittenEvent& e) { return e.id == id; });
+        };
+        QTRY_COMPARE(count(106), 2);
+        QTRY_COMPARE(count(109), 1);
+        QCOMPARE(m_client->events.last().strings, (QStringList{u"6"_qs, u"2"_qs, QString()}));
+        QTest::qWait(600);
+        QCOMPARE(count(109), 1); // nothing more dropped: no further summary
     }
 };
 

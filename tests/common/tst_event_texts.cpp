@@ -37,6 +37,31 @@ private slots:
             << int(EventSource::Server) << 101
             << QStringList{u"7"_qs, u"Lunch"_qs, u"ACC-1\t= Confirmed in 14:05:09\r\nSTORE\t= Not delivered\r\n"_qs}
             << u"Message ID: 7\nStatus: Sent\nText:\nLunch\n\nACC-1\t= Confirmed in 14:05:09\r\nSTORE\t= Not delivered\r\n"_qs;
+        // What the journal's MESSAGE shows of strings from the network: no string starts a line of its own or
+        // turns the text around, except that a text that begins its own line keeps its line breaks.
+        QTest::newRow("forged line in the ID")
+            << int(EventSource::Client) << 101 << QStringList{u"A"_qs, u"42\nStatus: Confirmed"_qs, u"x"_qs}
+            << u"Sender: A\nMessage ID: 42\\u000AStatus: Confirmed\nStatus: Received\nText:\nx"_qs;
+        QTest::newRow("CR and TAB in the sender")
+            << int(EventSource::Client) << 102 << QStringList{u"A\rB\tC"_qs, u"1"_qs, u"x"_qs}
+            << u"Sender: A\\u000DB\\u0009C\nMessage ID: 1\nStatus: Confirmed\nText:\nx"_qs;
+        QTest::newRow("direction override and separator in the text")
+            << int(EventSource::Client) << 101
+            << QStringList{u"A"_qs, u"1"_qs, u"pay \u202Eetad\u2066x\u2069\u2028y\u200F\x1B[2J"_qs}
+            << u"Sender: A\nMessage ID: 1\nStatus: Received\nText:\npay \\u202Eetad\\u2066x\\u2069\\u2028y\\u200F\\u001B[2J"_qs;
+        QTest::newRow("forged drop reason in the ID")
+            << int(EventSource::Client) << 106 << QStringList{u"10.0.0.9"_qs, u"unsigned"_qs, u"7\u0085x"_qs}
+            << u"Message from 10.0.0.9 was dropped: unsigned.\nMessage ID: 7\\u0085x"_qs;
+        QTest::newRow("drops summary")
+            << int(EventSource::Client) << 109 << QStringList{u"1234"_qs, u"255"_qs, {}}
+            << u"1234 events about dropped messages were left out of the journal in the "
+               u"last minute, to keep a flood from filling it. They came from 255 senders."_qs;
+        QTest::newRow("key changed")
+            << int(EventSource::Send) << 102
+            << QStringList{u"PC-07"_qs, u"10.0.0.7"_qs, u"known key 1, this report's key 2"_qs}
+            << u"The report key of workstation PC-07 (10.0.0.7) is not the one known for it: known key 1, this "
+               u"report's key 2. Its reports are shown as not verified. If the workstation was set up anew, remove "
+               u"its line from known-workstations to accept the new key."_qs;
     }
     void formatting() {
         QFETCH(int, source);
@@ -45,7 +70,7 @@ private slots:
         QFETCH(QString, expected);
         const EventText* t = findEventText(EventSource(source), id);
         QVERIFY(t);
-        QCOMPARE(formatEventText(QString::fromUtf16(t->english), strings[0], strings[1], strings[2]), expected);
+        QCOMPARE(journalMessage(QString::fromUtf16(t->english), strings[0], strings[1], strings[2]), expected);
     }
 
     void messageIdsAreDistinct128BitHex() {
@@ -57,16 +82,16 @@ private slots:
             QVERIFY(!seen.contains(id));
             seen.insert(id);
         }
-        QCOMPARE(seen.size(), 11);
+        QCOMPARE(seen.size(), 16);
     }
 
     void windowsMessageFile() {
         const QString mc = plinket::windowsMessageFile(EventSource::Client);
         QVERIFY(mc.contains(u"MessageId=103\r\nLanguage=English\r\nSystem shutdown signal was received. "
                             "Terminating.\r\n.\r\nLanguage=Russian\r\n"_qs));
-        QCOMPARE(mc.count(u"MessageId="_qs), 9);
+        QCOMPARE(mc.count(u"MessageId="_qs), 12);
         const QString server = plinket::windowsMessageFile(EventSource::Server);
-        QCOMPARE(server.count(u"MessageId="_qs), 1);
+        QCOMPARE(server.count(u"MessageId="_qs), 2);
         QVERIFY(server.contains(u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3\r\n.\r\n"_qs));
         // plinket_send's own source carries the console's event 101 under its own journal message id.
         QCOMPARE(plinket::windowsMessageFile(EventSource::Send), server);
@@ -82,7 +107,7 @@ private slots:
             QVERIFY2(QRegularExpression(u"^[A-Z_]+$"_qs).match(m.captured(1)).hasMatch(), qPrintable(m.captured(0)));
             ++references;
         }
-        QCOMPARE(references, 48); // 24 insertion strings across the ten texts, in both languages
+        QCOMPARE(references, 72); // 36 insertion strings across the fifteen texts, in both languages
     }
 
     void catalogFilesMatchTable_data() {

@@ -36,7 +36,8 @@ private slots:
         QCOMPARE(test::insertionStrings(r), (QByteArrayList{"ADMIN-PC", "420195131", text.toUtf8()}));
         QCOMPARE(QString::fromUtf8(r.value("MESSAGE")),
                  u"Sender: ADMIN-PC\nMessage ID: 420195131\nStatus: Received\nText:\n"_qs + text);
-        QCOMPARE(r.size(), 8);
+        QCOMPARE(r.size(), 11);
+        QCOMPARE(r.value("PLINKET_SHOWN_THREE"), text.toUtf8()); // a text keeps its line breaks
 
         const auto& s = records[1];
         QCOMPARE(s.value("SYSLOG_IDENTIFIER"), QByteArray("Plinket Server"));

@@ -96,6 +96,63 @@ private slots:
         QCOMPARE(int(checkMessageSignature(datagram, trusted).status),
                  QTest::currentDataTag() == QByteArray("another key") ? int(SignatureCheck::Status::Valid) : status);
     }
+
+    // A workstation's signed report: four fields as always, then "rsig1:" PUBKEY ":" MSGTIME ":" SIGNATURE.
+    // Any byte of the four fields, the key or the time altered, and the signature no longer holds; a field
+    // that is not the fifth and last is malformed; a report without it reads as unsigned.
+    void reportSignatures_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<int>("verdict"); // 0 unsigned, 1 valid, 2 present but not valid
+        const QByteArray report = formatReportDatagram(u"420195130"_qs, 2, u"PC-07"_qs, u"PC-07.CORP.LAN"_qs).toUtf8();
+        const QByteArray good = signReportDatagram(report, m_key, SENT_AT);
+        const auto altered = [&](QByteArrayView part, int offset = 0) {
+            QByteArray d = good;
+            const qsizetype at = d.indexOf(part) + offset;
+            d[at] = static_cast<char>(d[at] ^ 0x01);
+            return d;
+        };
+        const QByteArray pub = publicKeyLine(m_key.publicKey()).mid(8);
+        QTest::newRow("as sent") << good << 1;
+        QTest::newRow("ID") << altered("420195130", 3) << 2;
+        QTest::newRow("STATUS 2 made 3") << altered("\x04"
+                                                    "2\x04",
+                                                    1)
+                                         << 2;
+        QTest::newRow("HOST") << altered("PC-07", 4) << 2;
+        QTest::newRow("FQDN") << altered("CORP") << 2;
+        QTest::newRow("message time") << altered(":1780000000:", 10) << 2;
+        QTest::newRow("public key") << altered(pub, 5) << 2;
+        QByteArray lastFlipped = good;
+        lastFlipped[good.size() - 2] = static_cast<char>(good.at(good.size() - 2) ^ 0x01);
+        QTest::newRow("signature") << lastFlipped << 2;
+        QTest::newRow("another key's signature, this key named")
+            << signReportDatagram(report, m_other, SENT_AT).replace(publicKeyLine(m_other.publicKey()).mid(8), pub)
+            << 2;
+        QTest::newRow("a sixth field") << good + "\x04x" << 2;
+        QTest::newRow("signature cut") << good.chopped(1) << 2;
+        QTest::newRow("behind a NUL") << report + '\0' + good.mid(report.size()) << 0;
+        QTest::newRow("unsigned") << report << 0;
+        QTest::newRow("other fifth field") << report + "\x04sig1:x" << 0;
+    }
+    void reportSignatures() {
+        QFETCH(QByteArray, datagram);
+        QFETCH(int, verdict);
+        const std::optional<ReportSignature> signature = readReportSignature(datagram);
+        QCOMPARE(signature.has_value(), verdict != 0);
+        if (!signature)
+            return;
+        QCOMPARE(signature->valid, verdict == 1);
+        if (verdict == 1) {
+            QCOMPARE(signature->key, m_key.publicKey());
+            QCOMPARE(signature->messageUtcSeconds, SENT_AT);
+            // Consoles that know nothing of the field read the four fields as they are.
+            const ReportDatagram r = readReportDatagram(QHostAddress(u"10.0.0.7"_qs), datagram);
+            QCOMPARE(r.fqdn, u"PC-07.CORP.LAN"_qs);
+            QCOMPARE(datagram.size() -
+                         formatReportDatagram(u"420195130"_qs, 2, u"PC-07"_qs, u"PC-07.CORP.LAN"_qs).toUtf8().size(),
+                     1 + 6 + PUBLIC_KEY_TEXT_LENGTH + 12 + SIGNATURE_TEXT_LENGTH);
+        }
+    }
 };
 
 QTEST_APPLESS_MAIN(TestMessageSignature)

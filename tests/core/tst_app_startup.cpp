@@ -14,6 +14,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace plinket;
 using plinket::test::BOM;
 using plinket::test::readFileBytes;
@@ -76,37 +79,51 @@ private slots:
         QTest::addColumn<QByteArray>("config");    // empty: no config.ini
         QTest::addColumn<bool>("clientsIsFolder"); // clients.ini in the working folder is a folder
         QTest::addColumn<Boxes>("boxes");
-        QTest::addColumn<QByteArray>("signingKey"); // written readable by everyone; "%1" in a box: its path
+        QTest::addColumn<QByteArray>("signingKey"); // "%1" in a box: its path
+        QTest::addColumn<QString>("keyPlant");      // how: "0644" (readable by everyone), "nobody", "fifo"
         QTest::newRow("no config, clients.ini cannot be created")
-            << QByteArray() << true << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray();
+            << QByteArray() << true << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray() << QString();
         QTest::newRow("clients.ini in a folder that does not exist")
             << configIni("RU", ".\\missing\\clients.ini") << false << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}}
-            << QByteArray();
+            << QByteArray() << QString();
         QTest::newRow("English") << configIni("EN", ".\\missing\\clients.ini") << false
-                                 << Boxes{{BoxIcon::Error, u"Error!"_qs, CLIENTS_EN}} << QByteArray();
+                                 << Boxes{{BoxIcon::Error, u"Error!"_qs, CLIENTS_EN}} << QByteArray() << QString();
         QTest::newRow("English saved at another display size: Russian")
             << configIni("EN", ".\\missing\\clients.ini", "1920*1080") << false
-            << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray();
+            << Boxes{{BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray() << QString();
         QTest::newRow("invalid language: one warning, then Russian")
             << configIni("en", ".\\missing\\clients.ini") << false
-            << Boxes{LANGUAGE_BOX, {BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray();
+            << Boxes{LANGUAGE_BOX, {BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray() << QString();
         QTest::newRow("invalid language at another display size: still one warning")
             << configIni("DE", ".\\missing\\clients.ini", "1*1") << false
-            << Boxes{LANGUAGE_BOX, {BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray();
-        // A signing key that other users can read is never used: the console says why and ends.
+            << Boxes{LANGUAGE_BOX, {BoxIcon::Error, u"Ошибка!"_qs, CLIENTS_RU}} << QByteArray() << QString();
+        // A signing key that other users can read or change, or that is someone else's, is never used, and a
+        // FIFO in its place is refused without waiting: the console says why and ends.
+        const auto keyBox = [](const QString& why) {
+            return Boxes{
+                {BoxIcon::Error, u"Error!"_qs,
+                 u"The signing key %1 is not used: "_qs + why +
+                     u".\r\nIt must be a regular file that you own and that nobody else can read or change "
+                     u"(chmod 600); or remove it to send unsigned messages.\r\nThe program is interrupted."_qs}};
+        };
+        const QByteArray key("ed25519-secret AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\n");
         QTest::newRow("signing key readable by others")
             << configIni("EN", ".\\clients.ini") << false
-            << Boxes{{BoxIcon::Error, u"Error!"_qs,
-                      u"The signing key %1 can be read by other users, so it is not used.\r\n"
-                      u"Let only its owner read it (chmod 600), or remove it to send unsigned messages.\r\n"
-                      u"The program is interrupted."_qs}}
-            << QByteArray("ed25519-secret AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\n");
+            << keyBox(u"other users may read or change it (mode 0644; chmod 600)"_qs) << key << u"0644"_qs;
+        QTest::newRow("signing key of another user")
+            << configIni("EN", ".\\clients.ini") << false
+            << keyBox(u"owned by nobody (uid 65534), not by root (uid 0)"_qs) << key << u"nobody"_qs;
+        QTest::newRow("signing key a FIFO")
+            << configIni("EN", ".\\clients.ini") << false << keyBox(u"not a regular file"_qs) << key << u"fifo"_qs;
     }
     void failingStartup() {
         QFETCH(QByteArray, config);
         QFETCH(bool, clientsIsFolder);
         QFETCH(Boxes, boxes);
         QFETCH(QByteArray, signingKey);
+        QFETCH(QString, keyPlant);
+        if (keyPlant == u"nobody" && ::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
         QTemporaryDir work;
         QVERIFY(work.isValid());
         const QString configPath = work.filePath(u"config.ini"_qs);
@@ -116,10 +133,13 @@ private slots:
             QVERIFY(QDir(work.path()).mkdir(u"clients.ini"_qs));
         const QString boxFile = work.filePath(u"boxes.jsonl"_qs);
         const QString keyPath = work.filePath(u"signing.key"_qs);
-        if (!signingKey.isEmpty()) {
+        if (keyPlant == u"fifo") {
+            QVERIFY(::mkfifo(QFile::encodeName(keyPath).constData(), 0600) == 0);
+        } else if (!signingKey.isEmpty()) {
             QVERIFY(writeFileBytes(keyPath, signingKey));
-            QVERIFY(QFile::setPermissions(keyPath,
-                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+            QVERIFY(::chmod(QFile::encodeName(keyPath).constData(), keyPlant == u"0644" ? 0644 : 0600) == 0);
+            if (keyPlant == u"nobody")
+                QVERIFY(::chown(QFile::encodeName(keyPath).constData(), 65534, 65534) == 0);
         }
 
         QProcess console;

@@ -1,5 +1,9 @@
-// The window a user works in while a message arrives: fullscreen, one flat colour that tells it apart
-// from the pop-up on a screenshot, and every character typed into it written to standard output at once.
+// The windows a user works in while a message arrives, in one flat colour that tells them apart from the
+// pop-up on a screenshot, every character typed into them written to standard output at once:
+//   plinket_desktop_probe            fullscreen
+//   plinket_desktop_probe above      an "always on top" window over the centre of the screen (a video
+//                                    call, a sticky note), which takes the keyboard
+//   plinket_desktop_probe typing     a normal window over the centre, which takes the keyboard
 // Runs on whichever platform QT_QPA_PLATFORM names (X11 or Wayland).
 
 #include <QGuiApplication>
@@ -25,8 +29,18 @@ protected:
 
 int main(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     ProbeWindow window;
-    window.setTitle(QStringLiteral("desktop probe"));
-    window.showFullScreen();
+    window.setTitle(QStringLiteral("desktop probe ") + mode);
+    if (mode.isEmpty()) {
+        window.showFullScreen();
+        return QGuiApplication::exec();
+    }
+    if (mode == u"above")
+        window.setFlag(Qt::WindowStaysOnTopHint);
+    window.setGeometry(QRect(QPoint(0, 0), QSize(800, 500)));
+    window.setPosition(window.screen()->geometry().center() - QPoint(400, 250));
+    window.show();
+    window.requestActivate();
     return QGuiApplication::exec();
 }

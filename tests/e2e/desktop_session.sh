@@ -1,13 +1,18 @@
 #!/bin/bash
 # Usage: desktop_session.sh SESSION FOLDER
-#   SESSION: mutter-x11 | mutter-xwayland | mutter-wayland | kwin-x11 | kwin-xwayland | kwin-wayland
-# Starts a desktop session of Debian's own compositors on a virtual screen: Xvfb :80 (1280 x 800), a
+#   SESSION: mutter-x11 | mutter-xwayland | mutter-wayland | kwin-x11 | kwin-xwayland | kwin-wayland |
+#            xfwm4-x11 | openbox-x11
+# Starts a desktop session of Debian's own window managers on a virtual screen: Xvfb :80 (1280 x 800), a
 # private session bus, and mutter (GNOME) or KWin (KDE), either as the X11 window manager of :80 or as a
-# Wayland compositor nested in it, with or without XWayland. Input sent to :80 reaches the compositor as
+# Wayland compositor nested in it, with or without XWayland; or xfwm4 (Xfce) or openbox (LXDE, LXQt) as
+# the X11 window manager of :80, each with its packaged defaults (4 workspaces). Input sent to :80 reaches the compositor as
 # a person's would. Prints the environment a program of the session needs as NAME=value lines, then
 # READY. Where a program the session needs is not installed it prints one line "UNAVAILABLE: reason";
 # where the session does not come up (a compositor that dies or never gets ready is started a second
-# time) it prints "FAILED: reason" and the compositor's last words; either way it exits 1. Then runs
+# time) it prints "FAILED: reason" and the compositor's last words; either way it exits 1. For the screen
+# lockers, whose unlocking needs a user with a password (they refuse root), this namespace's /etc gets the
+# user plinketlock (uid 64999) with the password "unlock-1234"; printed as LOCK_USER=name:uid:password.
+# Then runs
 # until terminated (SIGTERM to this script alone) and takes the whole session down with it. Meant for a
 # private mount and network namespace (with_private_desktop.sh): display numbers and sockets are fixed.
 set -u
@@ -66,6 +71,8 @@ case $session in
 mutter-*) command -v mutter >/dev/null || unavailable "mutter is not installed" ;;
 kwin-x11) command -v kwin_x11 >/dev/null || unavailable "kwin_x11 is not installed" ;;
 kwin-*) command -v kwin_wayland >/dev/null || unavailable "kwin_wayland is not installed" ;;
+xfwm4-x11) command -v xfwm4 >/dev/null || unavailable "xfwm4 is not installed" ;;
+openbox-x11) command -v openbox >/dev/null || unavailable "openbox is not installed" ;;
 *) unavailable "unknown session $session" ;;
 esac
 case $session in
@@ -75,7 +82,7 @@ esac
 export XDG_RUNTIME_DIR=$folder/runtime
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 mkdir -p -m 1777 /tmp/.X11-unix
-Xvfb :80 -screen 0 1280x800x24 -dpi 96 -nolisten tcp >"$folder/xvfb.log" 2>&1 &
+Xvfb :80 -screen 0 1280x800x24 -dpi 96 -br -nolisten tcp >"$folder/xvfb.log" 2>&1 &
 wait_for test -S /tmp/.X11-unix/X80 || give_up "FAILED: Xvfb did not start"
 # In the foreground of this process group (a forked bus would leave the group and outlive the session).
 dbus-daemon --session --nofork --print-address=1 >"$folder/bus" 2>/dev/null &
@@ -103,6 +110,8 @@ start_compositor() {
     case $session in
     mutter-x11) DISPLAY=:80 mutter --x11 --replace >"$log" 2>&1 & ;;
     kwin-x11) DISPLAY=:80 kwin_x11 --replace >"$log" 2>&1 & ;;
+    xfwm4-x11) DISPLAY=:80 xfwm4 --replace >"$log" 2>&1 & ;;
+    openbox-x11) DISPLAY=:80 openbox --sm-disable >"$log" 2>&1 & ;;
     mutter-*)
         local options=(--wayland --nested --wayland-display="$wayland")
         [ "$session" = mutter-wayland ] && options+=(--no-x11)
@@ -128,6 +137,20 @@ if ! start_compositor; then
     start_compositor || give_up "FAILED: ${session%%-*} did not start twice"
 fi
 [ "$type" = x11 ] && wayland=
+
+# The user for the screen lockers, in copies of the account files mounted over them in this namespace only.
+lock_user() {
+    local d=$folder/accounts
+    mkdir -p "$d/home" && cp -p /etc/passwd /etc/shadow /etc/group "$d/" || return 1
+    echo 'plinketlock:x:64999:64999:Plinket screen locker test:'"$d"'/home:/bin/sh' >>"$d/passwd"
+    # SHA-512 crypt of "unlock-1234"
+    echo 'plinketlock:$6$plinket$lCCX9Vm61YfhuapFhXlJ07TU4sGWBKIpoNontF3eRdqf/ipukbVyJFXkza2qkVO9f5aACMJXZpZWmzM6iXerY0:19000:0:99999:7:::' >>"$d/shadow"
+    echo 'plinketlock:x:64999:' >>"$d/group"
+    chown 64999:64999 "$d/home" && chmod 755 "$folder" "$d"
+    for f in passwd shadow group; do mount --bind "$d/$f" "/etc/$f" || return 1; done
+    echo "LOCK_USER=plinketlock:64999:unlock-1234"
+}
+[ "$type" = x11 ] && [ "$(id -u)" = 0 ] && [ -n "${PLINKET_PRIVATE_DESKTOP:-}" ] && lock_user
 
 echo "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR"
 echo "DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS"

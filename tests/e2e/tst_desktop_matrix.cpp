@@ -1,9 +1,14 @@
 // The real client on the desktops people run: Debian's mutter (GNOME) and KWin (KDE), each as an X11
-// session, a Wayland session with XWayland, and a Wayland session without it, on a virtual screen
-// (desktop_session.sh). A fullscreen window (plinket_desktop_probe) has the keyboard when each message
-// arrives; input goes in as a person's would (xdotool on the virtual screen), and what a person would see
-// is read from the screen itself. Each observation is printed as "cell: session | promise | outcome";
-// where the session can keep the promise (X11 and XWayland) it is also required.
+// session, a Wayland session with XWayland, and a Wayland session without it, and xfwm4 (Xfce) and
+// openbox (LXDE, LXQt) as X11 sessions, on a virtual screen (desktop_session.sh). A fullscreen window
+// (plinket_desktop_probe) has the keyboard when each message arrives; input goes in as a person's would
+// (xdotool on the virtual screen), and what a person would see is read from the screen itself. Each
+// observation is printed as "cell: session | promise | outcome"; where the session can keep the promise
+// (X11 and XWayland) it is also required.
+//
+// Run without arguments, the program runs every session side by side, each in a private namespace of its
+// own (with_private_desktop.sh), at most MATRIX_JOBS at a time, and prints each session's output when it
+// ends; a session runs as "tst_desktop_matrix promises:SESSION".
 
 #include "client_test_support.h"
 #include "journal_capture.h"
@@ -12,10 +17,12 @@
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <xcb/xcb.h>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <unistd.h>
 
@@ -109,6 +116,24 @@ void cell(const char* session, const char* promise, const QString& outcome) {
     qInfo("cell: %s | %s | %s", session, promise, qPrintable(outcome));
 }
 
+// Whether `area` shows the pop-up: most of its pixels are neither the probes' magenta nor the black of
+// an empty screen, a locker or a blanked screen.
+bool showsNow(const QRect& area) {
+    const QImage image = screenshot();
+    int seen = 0;
+    for (int y = area.top(); y <= area.bottom() && y < image.height(); ++y)
+        for (int x = area.left(); x <= area.right() && x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            seen += qGreen(p) > 60 || qAbs(qRed(p) - qBlue(p)) > 60;
+        }
+    return !area.isEmpty() && seen * 10 >= area.width() * area.height() * 6;
+}
+
+// Whether `area` shows the pop-up within `ms` (a compositor on a loaded machine draws a little late).
+bool shows(const QRect& area, int ms = 1500) {
+    return QTest::qWaitFor([&] { return showsNow(area); }, ms);
+}
+
 // One desktop session from desktop_session.sh, which takes its processes down in order when terminated.
 struct Session {
     QProcess script;
@@ -145,14 +170,49 @@ struct Session {
         said += QString::fromUtf8(script.readAll());
         return said.isEmpty() ? u"the session did not start"_qs : said;
     }
-    void startProgram(QProcess& process, const QString& program, const QString& platform = {}) {
+    void startProgram(QProcess& process, const QString& program, const QString& platform = {},
+                      const QStringList& args = {}) {
         QProcessEnvironment programEnv = env;
         if (!platform.isEmpty())
             programEnv.insert(u"QT_QPA_PLATFORM"_qs, platform);
         process.setProcessEnvironment(programEnv);
-        process.start(program, {});
+        process.start(program, args);
     }
 };
+
+// The sessions, in the order they are started; the heavier compositors first, so that their start-up
+// overlaps the lighter sessions' waiting.
+const QStringList SESSIONS = {u"kwin-x11"_qs,      u"mutter-x11"_qs,      u"openbox-x11"_qs,  u"xfwm4-x11"_qs,
+                              u"kwin-xwayland"_qs, u"mutter-xwayland"_qs, u"kwin-wayland"_qs, u"mutter-wayland"_qs};
+constexpr int MATRIX_JOBS = 4;
+
+// Runs every session in a namespace of its own, MATRIX_JOBS at a time; returns how many failed.
+int runSessionsSideBySide(const QString& self) {
+    QList<QProcess*> running;
+    int next = 0, failed = 0;
+    const auto finish = [&](QProcess* p) {
+        std::fputs(p->readAll().constData(), stdout);
+        std::fflush(stdout);
+        failed += p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0;
+        running.removeOne(p);
+        delete p;
+    };
+    while (next < SESSIONS.size() || !running.isEmpty()) {
+        while (next < SESSIONS.size() && running.size() < MATRIX_JOBS) {
+            auto* p = new QProcess;
+            p->setProcessChannelMode(QProcess::MergedChannels);
+            p->start(QStringLiteral(PLINKET_PRIVATE_DESKTOP_WRAPPER),
+                     {self, u"promises:"_qs + SESSIONS[next++], u"-maxwarnings"_qs, u"0"_qs});
+            p->waitForStarted();
+            running.append(p);
+            QThread::msleep(1500); // compositors starting at the same instant slow each other down most
+        }
+        for (QProcess* p : QList<QProcess*>(running))
+            if (p->waitForFinished(100))
+                finish(p);
+    }
+    return failed;
+}
 
 } // namespace
 
@@ -170,19 +230,13 @@ private slots:
 
     void promises_data() {
         QTest::addColumn<QString>("session");
-        QTest::addColumn<bool>("keepsOnTop"); // X11 or XWayland: every promise is required
-        for (const char* compositor : {"mutter", "kwin"}) {
-            QTest::newRow(qPrintable(QString::fromLatin1(compositor) + u"-x11"))
-                << QString::fromLatin1(compositor) + u"-x11" << true;
-            QTest::newRow(qPrintable(QString::fromLatin1(compositor) + u"-xwayland"))
-                << QString::fromLatin1(compositor) + u"-xwayland" << true;
-            QTest::newRow(qPrintable(QString::fromLatin1(compositor) + u"-wayland"))
-                << QString::fromLatin1(compositor) + u"-wayland" << false;
-        }
+        for (const QString& session : SESSIONS)
+            QTest::newRow(qPrintable(session)) << session;
     }
     void promises() {
         QFETCH(QString, session);
-        QFETCH(bool, keepsOnTop);
+        const bool keepsOnTop = !session.endsWith(u"-wayland"); // X11 or XWayland: every promise is required
+        const bool plainX11 = session.endsWith(u"-x11");        // X11 screen lockers apply
         const QByteArray name = session.toUtf8();
         QTemporaryDir folder;
         Session desktop;
@@ -196,6 +250,7 @@ private slots:
         };
         JournalCapture journal;
         QVERIFY(journal.start());
+        journal.readWhileEventLoopRuns();
 
         // The user works in a fullscreen window, which has the keyboard.
         QProcess probe;
@@ -211,9 +266,12 @@ private slots:
         QProcess typing;
         typing.start(u"env"_qs, {u"DISPLAY=:80"_qs, u"xdotool"_qs, u"type"_qs, u"--delay"_qs, u"120"_qs, TYPED});
         QTest::qWait(1500);
+        QElapsedTimer sent;
+        sent.start();
         FakeConsole::sendMessage(u"XX"_qs, u"1"_qs, u"Hi"_qs, u"ADMIN-PC"_qs);
         const auto received = m_console.nextReport(10000);
-        cell(name.constData(), "report 1", received ? u"status "_qs + received->status : u"none in 10 s"_qs);
+        cell(name.constData(), "report 1",
+             received ? u"status %1 after %2 ms"_qs.arg(received->status).arg(sent.elapsed()) : u"none in 10 s"_qs);
         QCOMPARE(received.value_or(test::Report{}).status, u"1"_qs);
         QVERIFY(typing.waitForFinished(20000));
         const bool early2 = m_console.reportArrivesWithin(1000);
@@ -240,10 +298,10 @@ private slots:
         if (keepsOnTop)
             QVERIFY(qAbs(offCentre.x()) <= 40 && qAbs(offCentre.y()) <= 40);
 
+        QString id;
         if (!x11.isEmpty()) {
             // Its title is empty, not the program's name.
-            const QString id =
-                onX11(u"xdotool"_qs, {u"search"_qs, u"--onlyvisible"_qs, u"--classname"_qs, u"plinket_client"_qs});
+            id = onX11(u"xdotool"_qs, {u"search"_qs, u"--onlyvisible"_qs, u"--classname"_qs, u"plinket_client"_qs});
             QCOMPARE(onX11(u"xprop"_qs, {u"-id"_qs, id, u"-notype"_qs, u"_NET_WM_NAME"_qs}), u"_NET_WM_NAME ="_qs);
             // Asked to minimise, or unmapped behind its back, it is on screen and on top again within a second.
             for (const QString& request : {u"windowminimize"_qs, u"windowunmap"_qs}) {
@@ -265,19 +323,21 @@ private slots:
             cell(name.constData(), promise, report ? u"report "_qs + report->status : u"no report"_qs);
             return report.value_or(test::Report{}).status;
         };
-        const auto arrive = [&](const QString& id, const QString& text) {
-            FakeConsole::sendMessage(u"EN"_qs, id, text, u"ADMIN-PC"_qs);
+        const auto arrive = [&](const QString& messageId, const QString& text) {
+            FakeConsole::sendMessage(u"EN"_qs, messageId, text, u"ADMIN-PC"_qs);
             const bool shown = m_console.nextReport(10000).value_or(test::Report{}).status == u"1";
             return shown ? settledPopup() : QRect();
         };
+        const QPoint okAt(popup.center().x(), popup.bottom() - 22);
 
         // OK by click gives "2".
-        click(QPoint(popup.center().x(), popup.bottom() - 22));
+        click(okAt);
         QCOMPARE(confirmation("OK by click"), u"2"_qs);
 
-        // Clicked on, the pop-up takes Enter as OK.
+        // Clicked on (once it has been seen for half a second), the pop-up takes Enter as OK.
         popup = arrive(u"2"_qs, u"Lunch"_qs);
         QVERIFY(!popup.isEmpty());
+        QTest::qWait(500);
         click(QPoint(popup.left() + 8, popup.bottom() - 6));
         QTest::qWait(300);
         xdotool({u"key"_qs, u"Return"_qs});
@@ -294,11 +354,204 @@ private slots:
         if (keepsOnTop)
             QVERIFY(stays);
 
-        // Where pop-ups cannot be kept on top, the client says so once at start-up.
+        if (keepsOnTop) {
+            // A click already on its way to where OK appears does not confirm; one pressed half a second
+            // after the pop-up could be seen does.
+            click(okAt);
+            QCOMPARE(confirmation("OK by click"), u"2"_qs);
+            FakeConsole::sendMessage(u"EN"_qs, u"4"_qs, u"Meeting at 3"_qs, u"ADMIN-PC"_qs);
+            QCOMPARE(m_console.nextReport(10000).value_or(test::Report{}).status, u"1"_qs);
+            click(okAt);
+            const bool hasty = m_console.reportArrivesWithin(1000);
+            cell(name.constData(), "click already on its way",
+                 hasty ? u"confirmed"_qs : u"not confirmed; a click 1 s later confirms"_qs);
+            QVERIFY(!hasty);
+            click(okAt);
+            QCOMPARE(confirmation("OK by click"), u"2"_qs);
+
+            const auto waitingEvents = [&] {
+                QStringList reasons;
+                for (const test::JournalRecord& r : journal.waitForRecords(1000, 300))
+                    if (r.value("SYSLOG_IDENTIFIER") == "Plinket Client" && r.value("PLINKET_EVENT_ID") == "107")
+                        reasons << QString::fromUtf8(test::insertionStrings(r).value(2));
+                return reasons;
+            };
+            // Shown and confirmed while the session looks as `setUp` left it; `what` names the cell.
+            const auto shownAndConfirmed = [&](const char* what, const QString& messageId, const QString& detail) {
+                FakeConsole::sendMessage(u"EN"_qs, messageId, u"Meeting at 3"_qs, u"ADMIN-PC"_qs);
+                const auto report = m_console.nextReport(10000);
+                QTest::qWait(300);
+                const bool seen = shows(popup);
+                cell(name.constData(), what,
+                     u"%1, %2%3"_qs.arg(report ? u"report "_qs + report->status : u"no report in 10 s"_qs,
+                                        seen ? u"on the screen"_qs : u"not on the screen"_qs, detail));
+                QTest::qWait(300);
+                click(okAt);
+                const auto second = m_console.nextReport(5000);
+                return report.value_or(test::Report{}).status == u"1" && seen &&
+                       second.value_or(test::Report{}).status == u"2";
+            };
+
+            // Another workspace in use when the message arrives.
+            xdotool({u"set_desktop"_qs, u"1"_qs});
+            QTest::qWait(500);
+            if (onX11(u"xprop"_qs, {u"-root"_qs, u"_NET_CURRENT_DESKTOP"_qs}).endsWith(u"= 1"))
+                QVERIFY(shownAndConfirmed("workspace in use", u"5"_qs, u" on workspace 2"_qs));
+            else
+                cell(name.constData(), "workspace in use", u"the session has one workspace"_qs);
+            xdotool({u"set_desktop"_qs, u"0"_qs});
+
+            // A focused "always on top" window over the centre, clicked again while the pop-up is open.
+            QProcess rival;
+            desktop.startProgram(rival, QStringLiteral(PLINKET_DESKTOP_PROBE), u"xcb"_qs, {u"above"_qs});
+            QTRY_VERIFY_WITH_TIMEOUT(!showsNow(QRect(SCREEN_CENTRE, QSize(40, 40))), 10000);
+            click(SCREEN_CENTRE + QPoint(300, 150));
+            FakeConsole::sendMessage(u"EN"_qs, u"6"_qs, u"Meeting at 3"_qs, u"ADMIN-PC"_qs);
+            const auto aboveReport = m_console.nextReport(10000);
+            QTest::qWait(300);
+            const bool aboveAtOnce = shows(popup);
+            click(SCREEN_CENTRE + QPoint(300, 150));
+            QTest::qWait(1000);
+            const bool aboveAfterClick = shows(popup);
+            cell(name.constData(), "focused always-on-top",
+                 u"%1, %2, after a click on it %3"_qs.arg(
+                     aboveReport ? u"report "_qs + aboveReport->status : u"no report"_qs,
+                     aboveAtOnce ? u"in front"_qs : u"behind it"_qs, aboveAfterClick ? u"in front"_qs : u"behind"_qs));
+            QVERIFY(aboveReport && aboveReport->status == u"1" && aboveAtOnce && aboveAfterClick);
+            click(okAt);
+            QCOMPARE(confirmation("OK by click"), u"2"_qs);
+            rival.kill();
+            rival.waitForFinished();
+
+            // "Show desktop" on when the message arrives.
+            onX11(u"wmctrl"_qs, {u"-k"_qs, u"on"_qs});
+            QTest::qWait(500);
+            QVERIFY(shownAndConfirmed("show desktop", u"7"_qs, QString()));
+            onX11(u"wmctrl"_qs, {u"-k"_qs, u"off"_qs});
+
+            // Rolled up while open.
+            FakeConsole::sendMessage(u"EN"_qs, u"8"_qs, u"Meeting at 3"_qs, u"ADMIN-PC"_qs);
+            QCOMPARE(m_console.nextReport(10000).value_or(test::Report{}).status, u"1"_qs);
+            id = onX11(u"xdotool"_qs, {u"search"_qs, u"--onlyvisible"_qs, u"--classname"_qs, u"plinket_client"_qs});
+            onX11(u"wmctrl"_qs, {u"-i"_qs, u"-r"_qs, id, u"-b"_qs, u"add,shaded"_qs});
+            QTest::qWait(1000);
+            const bool unrolled = shows(popup);
+            cell(name.constData(), "shading", unrolled ? u"unrolled at once"_qs : u"stays rolled up"_qs);
+            QVERIFY(unrolled);
+            click(okAt);
+            QCOMPARE(confirmation("OK by click"), u"2"_qs);
+
+            // The window the user types in closes; they keep typing 1.5 s later.
+            QProcess note;
+            desktop.startProgram(note, QStringLiteral(PLINKET_DESKTOP_PROBE), u"xcb"_qs, {u"typing"_qs});
+            QTRY_VERIFY_WITH_TIMEOUT(!showsNow(QRect(SCREEN_CENTRE, QSize(40, 40))), 10000);
+            click(SCREEN_CENTRE + QPoint(300, 150));
+            FakeConsole::sendMessage(u"EN"_qs, u"9"_qs, u"Meeting at 3"_qs, u"ADMIN-PC"_qs);
+            QCOMPARE(m_console.nextReport(10000).value_or(test::Report{}).status, u"1"_qs);
+            id = onX11(u"xdotool"_qs, {u"search"_qs, u"--onlyvisible"_qs, u"--classname"_qs, u"plinket_client"_qs});
+            note.kill();
+            note.waitForFinished();
+            // Where the window manager gives the keyboard to another window, it is handed to the pop-up as
+            // some window managers do when the focused window closes.
+            if (onX11(u"xdotool"_qs, {u"getwindowfocus"_qs}) != id)
+                onX11(u"xdotool"_qs, {u"windowfocus"_qs, id});
+            QTest::qWait(1500);
+            const QString active = onX11(u"xdotool"_qs, {u"getwindowfocus"_qs});
+            xdotool({u"type"_qs, u"--delay"_qs, u"120"_qs, u"ok next"_qs});
+            xdotool({u"key"_qs, u"Return"_qs});
+            const bool typedOk = m_console.reportArrivesWithin(1000);
+            cell(name.constData(), "typing on after the window closed",
+                 u"the keyboard went to %1; %2"_qs.arg(active == id ? u"the pop-up"_qs : u"another window"_qs,
+                                                       typedOk ? u"confirmed"_qs : u"not confirmed"_qs));
+            QVERIFY(!typedOk);
+            click(okAt);
+            QCOMPARE(confirmation("OK by click"), u"2"_qs);
+
+            if (plainX11) {
+                // Screen lockers: "1" waits until the person unlocks, then goes out.
+                const QStringList user = desktop.env.value(u"LOCK_USER"_qs).split(u':');
+                QCOMPARE(user.size(), 3);
+                const QStringList asUser = {u"--reuid="_qs + user[1],
+                                            u"--regid="_qs + user[1],
+                                            u"--clear-groups"_qs,
+                                            u"env"_qs,
+                                            u"-u"_qs,
+                                            u"WAYLAND_DISPLAY"_qs,
+                                            u"HOME="_qs + folder.path() + u"/accounts/home"_qs};
+                const auto heldUntilUnlocked = [&](const char* what, const QString& messageId, auto unlock) {
+                    FakeConsole::sendMessage(u"EN"_qs, messageId, u"Meeting at 3"_qs, u"ADMIN-PC"_qs);
+                    const bool early = m_console.reportArrivesWithin(2000);
+                    unlock();
+                    QElapsedTimer sinceUnlock;
+                    sinceUnlock.start();
+                    const auto report = m_console.nextReport(10000);
+                    const bool seen = report && shows(popup);
+                    cell(name.constData(), what,
+                         u"%1; %2"_qs.arg(early ? u"report before unlocking"_qs : u"nothing while locked"_qs,
+                                          report ? u"report %1 %2 ms after unlocking%3"_qs.arg(report->status)
+                                                       .arg(sinceUnlock.elapsed())
+                                                       .arg(seen ? QString() : u" but not on the screen"_qs)
+                                                 : u"no report after unlocking"_qs));
+                    QVERIFY(!early && report && report->status == u"1" && seen);
+                    QTest::qWait(600);
+                    click(okAt);
+                    QCOMPARE(confirmation("OK by click"), u"2"_qs);
+                };
+                const auto typePassword = [&] {
+                    xdotool({u"type"_qs, u"--delay"_qs, u"60"_qs, user[2]});
+                    xdotool({u"key"_qs, u"Return"_qs});
+                };
+
+                QProcess locker;
+                locker.setProcessEnvironment(desktop.env);
+                locker.start(u"setpriv"_qs, asUser + QStringList{u"i3lock"_qs, u"-n"_qs, u"-c"_qs, u"000000"_qs});
+                QTRY_VERIFY_WITH_TIMEOUT(!showsNow(QRect(SCREEN_CENTRE, QSize(40, 40))), 10000);
+                heldUntilUnlocked("i3lock", u"10"_qs, [&] {
+                    typePassword();
+                    locker.waitForFinished(5000);
+                });
+
+                QProcess saver;
+                saver.setProcessEnvironment(desktop.env);
+                saver.start(u"setpriv"_qs, asUser + QStringList{u"xscreensaver"_qs, u"-no-splash"_qs});
+                const auto saverStatus = [&] { return onX11(u"xprop"_qs, {u"-root"_qs, u"_SCREENSAVER_STATUS"_qs}); };
+                QTRY_VERIFY_WITH_TIMEOUT(saverStatus().contains(u'='), 10000);
+                onX11(u"xscreensaver-command"_qs, {u"-lock"_qs});
+                QTRY_VERIFY_WITH_TIMEOUT(!showsNow(popup), 10000);
+                heldUntilUnlocked("xscreensaver lock", u"11"_qs, [&] {
+                    xdotool({u"key"_qs, u"shift"_qs}); // brings up its password dialog
+                    QTest::qWait(1500);
+                    typePassword();
+                });
+
+                // A screen saver that blanks without a lock is ended when a message arrives.
+                onX11(u"xscreensaver-command"_qs, {u"-activate"_qs});
+                QTRY_VERIFY_WITH_TIMEOUT(!showsNow(popup) && saverStatus().contains(u"= 0,"_qs) == false, 10000);
+                QVERIFY(shownAndConfirmed("screen saver blanking", u"12"_qs, u", xscreensaver ended"_qs));
+                onX11(u"xscreensaver-command"_qs, {u"-exit"_qs});
+                saver.waitForFinished(5000);
+                onX11(u"xset"_qs, {u"s"_qs, u"activate"_qs});
+                QVERIFY(shownAndConfirmed("screen saver blanking", u"13"_qs, u", the X server's saver ended"_qs));
+
+                const QStringList reasons = waitingEvents();
+                cell(name.constData(), "event 107", reasons.join(u", "_qs));
+                QVERIFY(reasons.count(u"screen locked"_qs) >= 2);
+            }
+        }
+
+        // Where pop-ups cannot be kept on top, the client says so once at start-up; what a window
+        // manager does not allow is told once (event 108).
         int notOnTop = 0;
-        for (const test::JournalRecord& r : journal.waitForRecords(1000, 500))
-            notOnTop += r.value("SYSLOG_IDENTIFIER") == "Plinket Client" && r.value("PLINKET_EVENT_ID") == "105";
+        QStringList limits;
+        for (const test::JournalRecord& r : journal.waitForRecords(1000, 500)) {
+            if (r.value("SYSLOG_IDENTIFIER") != "Plinket Client")
+                continue;
+            notOnTop += r.value("PLINKET_EVENT_ID") == "105";
+            if (r.value("PLINKET_EVENT_ID") == "108")
+                limits << QString::fromUtf8(test::insertionStrings(r).value(0));
+        }
         cell(name.constData(), "event 105", QString::number(notOnTop));
+        cell(name.constData(), "event 108", limits.isEmpty() ? u"none"_qs : limits.join(u"; "_qs));
         QCOMPARE(notOnTop, keepsOnTop ? 0 : 1);
 
         client.kill();
@@ -308,5 +561,13 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestDesktopMatrix)
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    if (argc == 1 && qEnvironmentVariableIsEmpty("PLINKET_PRIVATE_DESKTOP"))
+        return runSessionsSideBySide(QCoreApplication::applicationFilePath());
+    TestDesktopMatrix test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_desktop_matrix.moc"

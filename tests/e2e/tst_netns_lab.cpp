@@ -46,6 +46,9 @@ QList<Seen> collectReports(QUdpSocket& socket, const QList<Seen>& expected, int 
     return seen;
 }
 
+// A second address of client 0, on the lab's subnet.
+const QString SECOND_ADDRESS = u"10.250.0.110"_qs;
+
 QByteArray message(int id) {
     return formatMessageDatagram(u"EN"_qs, QString::number(id), u"lab check"_qs, u"LAB-CONSOLE"_qs).toUtf8();
 }
@@ -99,7 +102,8 @@ private slots:
     }
 
     // The real client in each client namespace answers "1" with that namespace's host name, and its
-    // events reach the test's journal from inside the lab.
+    // events reach the test's journal from inside the lab. Its reports leave from the address the message
+    // was sent to: client 0's second address, or for a broadcast each client's own address.
     void realClientReportsItsHostName() {
 #ifndef PLINKET_CLIENT_PATH
         QSKIP("plinket_client is not part of this build");
@@ -112,6 +116,9 @@ private slots:
             QSKIP(qPrintable(lab.reason()));
         JournalCapture journal;
         const bool journaled = JournalCapture::available() && journal.start();
+        QCOMPARE(lab.run(lab.clientNamespace(0), u"ip"_qs,
+                         {u"addr"_qs, u"add"_qs, SECOND_ADDRESS + u"/24"_qs, u"dev"_qs, u"eth0"_qs}),
+                 0);
         for (int i = 0; i < lab.clientCount(); ++i) {
             QVERIFY(lab.startInClient(i, QStringLiteral(PLINKET_CLIENT_PATH), {}, lab.clientEnvironment(i)));
             QVERIFY2(lab.waitForUdpPort(lab.clientNamespace(i), MESSAGE_PORT), "plinket_client did not bind its port");
@@ -174,15 +181,17 @@ private:
         const NetnsLab lab = NetnsLab::attached();
         QUdpSocket socket;
         QVERIFY(socket.bind(QHostAddress::AnyIPv4, REPORT_PORT));
-        QList<Seen> seen;
-        for (int i = 0; i < lab.clientCount(); ++i)
-            QVERIFY(sendDatagramFromFreshSocket(message(2001), QHostAddress(NetnsLab::clientAddress(i)), MESSAGE_PORT));
-        // The pop-up stays open (nobody presses OK), so "1" is all that comes; the FQDN is the client's own.
+        // The pop-up stays open (nobody presses OK), so "1" is all that comes, from the address each message
+        // was sent to: client 0's second address first, then a broadcast for the others (queued at client 0).
+        QVERIFY(sendDatagramFromFreshSocket(message(2001), QHostAddress(SECOND_ADDRESS), MESSAGE_PORT));
+        const Seen viaSecond{SECOND_ADDRESS, 2001, 1, lab.clientHostName(0).toUpper(), lab.clientFqdn(0).toUpper()};
+        QVERIFY2(collectReports(socket, {viaSecond}).contains(viaSecond), "no report from the second address");
+        QVERIFY(sendDatagramFromFreshSocket(message(2001), QHostAddress(NetnsLab::broadcastAddress()), MESSAGE_PORT));
         QList<Seen> expected;
-        for (int i = 0; i < lab.clientCount(); ++i)
+        for (int i = 1; i < lab.clientCount(); ++i)
             expected.append(
                 {NetnsLab::clientAddress(i), 2001, 1, lab.clientHostName(i).toUpper(), lab.clientFqdn(i).toUpper()});
-        seen = collectReports(socket, expected);
+        const QList<Seen> seen = collectReports(socket, expected);
         for (const Seen& e : std::as_const(expected))
             QVERIFY2(seen.contains(e), qPrintable(describe(seen)));
     }

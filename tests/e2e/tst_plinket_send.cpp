@@ -1,10 +1,18 @@
 // plinket_send, the real program, in the lab's console namespace (with a config.ini and a clients.ini
 // in its working folder) against a real plinket_client in one client namespace, a loadgen responder
 // that confirms in another, and 1,000 load-generator clients on the console namespace's loopback.
+// Attacks replayed against the real programs: a third host (client namespace 2, this program run
+// again as the forger) answering for a workstation with guessed ids; a workstation (client namespace
+// 3) whose signed reports are pinned and whose key then changes; a workstation whose policy files are
+// open to everyone or replaced by a FIFO; plinket_send given a signing key that others may read or a
+// FIFO in its place.
 
+#include "client_policy.h"
 #include "journal_capture.h"
 #include "netns.h"
 #include "protocol.h"
+#include "signing_key_file.h"
+#include "udp_send.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -14,11 +22,46 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+
+#include <sys/stat.h>
 
 using namespace plinket;
 using plinket::test::JournalCapture;
 using plinket::test::JournalRecord;
 using plinket::test::NetnsLab;
+
+namespace {
+
+// Set for this program run again as the forging third host: "<victim address>,<seconds>".
+constexpr char FORGE_VARIABLE[] = "PLINKET_TEST_FORGE";
+// An address in the lab where no workstation runs: the victim the forger answers for.
+const QString VICTIM = u"10.250.0.20"_qs;
+
+// The third host: for `seconds` (at most 30), fifteen times a second, "2" reports to the console for the
+// victim, carrying its address as HOST and the ids a clock-based console would use now (now - 1 to now + 1),
+// and one random guess each time. Prints "forging" when it starts and "forged=N" at the end.
+int forgeReports(const QByteArray& spec) {
+    const QString victim = QString::fromLatin1(spec.split(',').value(0));
+    const int seconds = std::min(30, spec.split(',').value(1).toInt());
+    std::printf("forging\n");
+    std::fflush(stdout);
+    qint64 forged = 0;
+    for (QDeadlineTimer end(seconds * 1000); !end.hasExpired(); QThread::msleep(66)) {
+        const qint32 now = makeMessageId(QDateTime::currentDateTime());
+        for (const qint32 id : {now - 1, now, now + 1, randomMessageId()}) {
+            const QByteArray report = formatReportDatagram(QString::number(id), 2, victim, victim).toUtf8();
+            forged += sendDatagramFromFreshSocket(report, QHostAddress(NetnsLab::consoleAddress()), REPORT_PORT);
+        }
+    }
+    std::printf("forged=%lld\n", static_cast<long long>(forged));
+    return 0;
+}
+
+} // namespace
 
 class TestPlinketSend final : public QObject {
     Q_OBJECT
@@ -34,12 +77,14 @@ class TestPlinketSend final : public QObject {
         QString out;
         QString err;
     };
-    // plinket_send in the console namespace, in the working folder that holds config.ini and lab.ini.
-    Run send(const QStringList& args, const QByteArray& input = {}) const {
-        const QStringList cmd = NetnsLab::command(
-            m_lab.consoleNamespace(), u"sh"_qs,
-            QStringList{u"-c"_qs, u"cd \"$0\" && exec \"$@\""_qs, m_dir.path(), QStringLiteral(PLINKET_SEND_PATH)} +
-                args);
+    // plinket_send in the console namespace, in the working folder that holds config.ini and lab.ini (or in
+    // `folder`).
+    Run send(const QStringList& args, const QByteArray& input = {}, const QString& folder = {}) const {
+        const QStringList cmd =
+            NetnsLab::command(m_lab.consoleNamespace(), u"sh"_qs,
+                              QStringList{u"-c"_qs, u"cd \"$0\" && exec \"$@\""_qs,
+                                          folder.isEmpty() ? m_dir.path() : folder, QStringLiteral(PLINKET_SEND_PATH)} +
+                                  args);
         QProcess p;
         p.start(cmd.first(), cmd.mid(1));
         p.write(input);
@@ -52,7 +97,7 @@ class TestPlinketSend final : public QObject {
         return run;
     }
     bool write(const QString& name, const QByteArray& bytes) const {
-        QFile f(m_dir.filePath(name));
+        QFile f(QDir::isAbsolutePath(name) ? name : m_dir.filePath(name));
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
     }
     JournalRecord sendEvent(const QByteArray& id) {
@@ -66,7 +111,7 @@ class TestPlinketSend final : public QObject {
 
 private slots:
     void initTestCase() {
-        if (!m_lab.create(2))
+        if (!m_lab.create(4))
             QSKIP(qPrintable(m_lab.reason()));
         if (!JournalCapture::available())
             QSKIP(qPrintable(JournalCapture::unavailableReason()));
@@ -207,6 +252,126 @@ private slots:
             QCOMPARE(r[u"state"_qs].toString(), u"confirmed"_qs);
     }
 
+    // A third host answers "2" for a workstation that runs no client, fifteen times a second, with its
+    // address as host name and the ids a clock-based console would have used: the round does not take it.
+    void forgedReportsNeverConfirm() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(FORGE_VARIABLE), VICTIM + u",8"_qs);
+        QProcess* forger = m_lab.startInClient(2, QCoreApplication::applicationFilePath(), {}, env);
+        QVERIFY(forger && NetnsLab::waitForOutput(forger, "forging"));
+        const Run run = send({u"--host"_qs, VICTIM, u"--wait"_qs, u"4"_qs, u"Fire drill"_qs});
+        QVERIFY2(run.code == 1, qPrintable(run.err));
+        QCOMPARE(run.out, VICTIM + u"\t= Not delivered\n"_qs);
+        QVERIFY(NetnsLab::waitForOutput(forger, "forged=", 20000));
+        QVERIFY(!forger->property("plinketOutput").toByteArray().contains("forged=0\n"));
+    }
+
+    // A workstation with a report key of its own (client namespace 3, the real client): its first signed
+    // report is verified and its key pinned in known-workstations; after its key changes, its report is
+    // still shown but as not verified, and event 102 says so. A signing key that other users may read, or
+    // a FIFO in its place, is refused at once with the reason, nothing sent.
+    void signedReportsPinnedThenChanged() {
+        if (!NetnsLab::privateEtc())
+            QSKIP("needs root under with_private_journal.sh with a private /etc");
+        QTemporaryDir folder;
+        QVERIFY(generateSigningKey(folder.path(), u"LAB-CONSOLE"_qs).ok);
+        QVERIFY(write(folder.filePath(u"config.ini"_qs), "[Common]\r\nLanguage = EN\r\n"));
+        const QString workstation = NetnsLab::clientAddress(3);
+        const QString keyFile = u"/etc/netns/"_qs + m_lab.clientNamespace(3) + u"/plinket/workstation.key"_qs;
+        QProcess* client = nullptr;
+        const auto startWorkstation = [&](char seed) {
+            if (client) {
+                client->terminate();
+                client->waitForFinished(10000);
+            }
+            const std::optional<SigningKey> key = SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, seed));
+            if (!m_lab.writeClientEtcFile(3, u"plinket/workstation.key"_qs, secretKeyLine(*key) + '\n') ||
+                ::chmod(QFile::encodeName(keyFile).constData(), 0600) != 0)
+                return QByteArray();
+            client = m_lab.startInClient(3, QStringLiteral(PLINKET_CLIENT_PATH), {}, m_lab.clientEnvironment(3));
+            return client && m_lab.waitForUdpPort(m_lab.clientNamespace(3), MESSAGE_PORT) ? key->keyId() : QByteArray();
+        };
+        const auto round = [&](const QString& text) -> QString {
+            // The journal socket queues only a few records before a writer blocks: keep reading it meanwhile.
+            std::atomic<bool> done{false};
+            std::thread reader([&] {
+                while (!done)
+                    m_journal.waitForRecords(100000, 100);
+            });
+            const Run run = send({u"--host"_qs, workstation, u"--require"_qs, u"delivered"_qs, u"--wait"_qs, u"60"_qs,
+                                  u"--json"_qs, text},
+                                 {}, folder.path());
+            done = true;
+            reader.join();
+            const QJsonObject r = QJsonDocument::fromJson(run.out.toUtf8())[u"recipients"_qs][0].toObject();
+            return r[u"state"_qs].toString() + u' ' + r[u"report"_qs].toString();
+        };
+        const QByteArray first = startWorkstation('\x31');
+        QVERIFY(!first.isEmpty());
+        QCOMPARE(round(u"Signed, first sight"_qs), u"delivered verified"_qs);
+        QFile known(folder.filePath(u"known-workstations"_qs));
+        QVERIFY(known.open(QIODevice::ReadOnly));
+        QVERIFY(known.readAll().contains(QByteArray(workstation.toLatin1() + " ed25519 ")));
+        known.close();
+
+        const QByteArray second = startWorkstation('\x32');
+        QVERIFY(!second.isEmpty());
+        QCOMPARE(round(u"Signed, another key"_qs), u"delivered not_verified"_qs);
+        bool warned = false;
+        for (QDeadlineTimer deadline(5000); !warned && !deadline.hasExpired();)
+            for (const JournalRecord& r : m_journal.waitForRecords(100000, 200))
+                warned |=
+                    r.value("SYSLOG_IDENTIFIER") == "Plinket Send" && r.value("PLINKET_EVENT_ID") == "102" &&
+                    test::insertionStrings(r) == QByteArrayList{workstation.toLatin1(), workstation.toLatin1(),
+                                                                "known key " + first + ", this report's key " + second};
+        QVERIFY(warned);
+
+        const QString signingKey = folder.filePath(u"signing.key"_qs);
+        QVERIFY(::chmod(QFile::encodeName(signingKey).constData(), 0644) == 0);
+        Run refused = send({u"--host"_qs, workstation, u"x"_qs}, {}, folder.path());
+        QCOMPARE(refused.code, 2);
+        QVERIFY2(refused.err.contains(u"other users may read or change it"_qs), qPrintable(refused.err));
+        QVERIFY(QFile::remove(signingKey) && ::mkfifo(QFile::encodeName(signingKey).constData(), 0600) == 0);
+        refused = send({u"--host"_qs, workstation, u"x"_qs}, {}, folder.path());
+        QCOMPARE(refused.code, 2);
+        QVERIFY2(refused.err.contains(u"not a regular file"_qs), qPrintable(refused.err));
+    }
+
+    // A workstation (client namespace 2) whose trusted-keys folder anyone may write to, holding a key that
+    // user nobody dropped there, and whose client.conf is a FIFO: the client starts all the same, says why
+    // it uses neither (event 110), and a message signed by nobody's key is not shown.
+    void openPolicyIsRefused() {
+        if (!NetnsLab::privateEtc())
+            QSKIP("needs root under with_private_journal.sh with a private /etc");
+        QTemporaryDir folder;
+        QVERIFY(generateSigningKey(folder.path(), u"NOBODY"_qs).ok);
+        QVERIFY(write(folder.filePath(u"config.ini"_qs), "[Common]\r\nLanguage = EN\r\n"));
+        QFile pub(folder.filePath(u"signing.pub"_qs));
+        QVERIFY(pub.open(QIODevice::ReadOnly));
+        const QString etc = u"/etc/netns/"_qs + m_lab.clientNamespace(2) + u"/plinket"_qs;
+        QVERIFY(m_lab.writeClientEtcFile(2, u"plinket/trusted-keys/nobody.pub"_qs, pub.readAll()));
+        QVERIFY(::chown(QFile::encodeName(etc + u"/trusted-keys/nobody.pub"_qs).constData(), 65534, 65534) == 0);
+        QVERIFY(::chmod(QFile::encodeName(etc + u"/trusted-keys"_qs).constData(), 0777) == 0);
+        QVERIFY(::mkfifo(QFile::encodeName(etc + u"/client.conf"_qs).constData(), 0644) == 0);
+        QVERIFY(m_lab.startInClient(2, QStringLiteral(PLINKET_CLIENT_PATH), {}, m_lab.clientEnvironment(2)));
+        QStringList refused;
+        for (QDeadlineTimer deadline(30000); refused.size() < 2 && !deadline.hasExpired();) {
+            refused.clear();
+            for (const JournalRecord& r : m_journal.waitForRecords(100000, 200))
+                if (r.value("PLINKET_EVENT_ID") == "110")
+                    refused.append(QString::fromUtf8(test::insertionStrings(r).mid(0, 2).join(' ')));
+        }
+        refused.sort();
+        QCOMPARE(refused, (QStringList{u"/etc/plinket/client.conf not a regular file; signatures are required"_qs,
+                                       u"/etc/plinket/trusted-keys group or other users may change it (mode 0777; "
+                                       u"chmod go-w); no key in it is trusted and signatures are required"_qs}));
+        QVERIFY(m_lab.waitForUdpPort(m_lab.clientNamespace(2), MESSAGE_PORT));
+        const Run run =
+            send({u"--host"_qs, NetnsLab::clientAddress(2), u"--wait"_qs, u"3"_qs, u"Trust me"_qs}, {}, folder.path());
+        QCOMPARE(run.code, 1);
+        QCOMPARE(run.out, NetnsLab::clientAddress(2) + u"\t= Not delivered\n"_qs);
+    }
+
     // Every run that had to send nothing sent nothing, and none sent twice.
     void cleanupTestCase() {
         if (!m_responder)
@@ -216,5 +381,12 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPlinketSend)
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsSet(FORGE_VARIABLE))
+        return forgeReports(qgetenv(FORGE_VARIABLE));
+    QCoreApplication app(argc, argv);
+    TestPlinketSend test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_plinket_send.moc"

@@ -5,6 +5,7 @@
 #include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace plinket;
@@ -26,10 +27,11 @@ struct Listening {
     QSet<int> notified;
     std::unique_ptr<ReportListener> listener;
 
-    explicit Listening(RecipientList& recipients) : list(recipients) {
+    explicit Listening(RecipientList& recipients, std::shared_ptr<WorkstationKeys> keys = {}) : list(recipients) {
         ReportListener::Options options;
         options.bindAddress = QHostAddress(QHostAddress::LocalHost);
         options.port = 0;
+        options.keys = std::move(keys);
         listener = std::make_unique<ReportListener>(
             list, lock,
             [this](const ChangedRecords& changed) {
@@ -150,6 +152,85 @@ private slots:
         QVERIFY(listening);
         QVERIFY(l.send(reportBytes(1)));
         QTRY_COMPARE(l.status(2), STATUS_DELIVERED);
+    }
+
+    // Reports judged by the workstation's report key (known-workstations beside clients.ini): verified when
+    // signed by the key pinned for the record's host (pinned now on first sight) for this Send's message;
+    // not verified, and still counted, when signed otherwise or unsigned from a workstation known to sign.
+    void signedReportsAreJudged_data() {
+        QTest::addColumn<int>("pinned"); // the key known-workstations holds for 127.0.0.1: 0 none, 1 or 2
+        QTest::addColumn<bool>("signedSend");
+        QTest::addColumn<int>("signedBy");   // the workstation's key: 0 unsigned, 1, 2; 3: 1 with a bad signature
+        QTest::addColumn<qint64>("answers"); // the message time in the report (0: the Send's)
+        QTest::addColumn<int>("trust");
+        QTest::addColumn<int>("pinnedAfter");
+        QTest::addColumn<int>("warnings");
+        const int u = int(ReportTrust::Unsigned), v = int(ReportTrust::Verified), n = int(ReportTrust::Unverified);
+        QTest::newRow("no keys anywhere") << 0 << true << 0 << qint64(0) << u << 0 << 0;
+        QTest::newRow("first sight: pinned") << 0 << true << 1 << qint64(0) << v << 1 << 0;
+        QTest::newRow("pinned before, same key") << 1 << true << 1 << qint64(0) << v << 1 << 0;
+        QTest::newRow("pinned before, another key") << 1 << true << 2 << qint64(0) << n << 1 << 1;
+        QTest::newRow("signature does not hold") << 0 << true << 3 << qint64(0) << n << 0 << 0;
+        QTest::newRow("answers another message") << 0 << true << 1 << qint64(1780000001) << n << 0 << 0;
+        QTest::newRow("signed report, unsigned Send") << 0 << false << 1 << qint64(0) << n << 0 << 0;
+        QTest::newRow("pinned, but unsigned") << 1 << true << 0 << qint64(0) << n << 1 << 0;
+        QTest::newRow("pinned, unsigned Send") << 1 << false << 0 << qint64(0) << u << 1 << 0;
+    }
+    void signedReportsAreJudged() {
+        QFETCH(int, pinned);
+        QFETCH(bool, signedSend);
+        QFETCH(int, signedBy);
+        QFETCH(qint64, answers);
+        QFETCH(int, trust);
+        QFETCH(int, pinnedAfter);
+        QFETCH(int, warnings);
+        constexpr qint64 SENT_AT = 1780000000;
+        const SigningKey keys[] = {*SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x01')),
+                                   *SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, '\x02'))};
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"known-workstations"_qs);
+        if (pinned) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("# seeded by hand\n127.0.0.1 " + publicKeyLine(keys[pinned - 1].publicKey()) + '\n');
+        }
+        // Written by the listener's thread after it has updated the record.
+        QMutex changesLock;
+        QStringList changes;
+        const auto changed = [&] {
+            QMutexLocker locker(&changesLock);
+            return changes;
+        };
+        auto known = std::make_shared<WorkstationKeys>(
+            path, EventSource::Send, [&](const QString& host, const QString& address, const QString&) {
+                QMutexLocker locker(&changesLock);
+                changes.append(host + u' ' + address);
+            });
+        known->expectMessageTime(signedSend ? SENT_AT : 0);
+        RecipientList list = recipientsFrom({u"[+Here]"_qs, u"This PC=127.0.0.1"_qs, u"[-Here]"_qs});
+        list.setAllMessageIds(ID);
+        Listening l(list, known);
+        QVERIFY(l.listener->waitUntilListening(5000));
+        QByteArray report = reportBytes(2);
+        if (signedBy)
+            report = signReportDatagram(report, keys[signedBy == 2 ? 1 : 0], answers ? answers : SENT_AT);
+        if (signedBy == 3) // one character of the signature changed
+            report[report.size() - 5] = report.at(report.size() - 5) == 'A' ? 'B' : 'A';
+        QVERIFY(l.send(report));
+        QTRY_COMPARE(l.status(2), STATUS_CONFIRMED);
+        {
+            QMutexLocker lock(&l.lock);
+            QCOMPARE(int(list.at(2).reportTrust), trust);
+        }
+        // The file and the events follow once the listener has let go of the records.
+        const auto pinnedNow = [&] { return WorkstationKeys(path, EventSource::Send).pinned(u"127.0.0.1"_qs); };
+        if (pinnedAfter)
+            QTRY_VERIFY(pinnedNow() == keys[pinnedAfter - 1].publicKey());
+        else
+            QVERIFY(!pinnedNow());
+        QTRY_COMPARE(changed().size(), warnings);
+        if (warnings)
+            QCOMPARE(changed().first(), u"127.0.0.1 127.0.0.1"_qs);
     }
 
     // Another program holds the port: the listener says so and does not listen.

@@ -31,26 +31,40 @@ class TestReportMatcher final : public QObject {
     Q_OBJECT
 
 private slots:
-    // Which record a single report picks, from a small directory where every record carries the id.
+    // Which record a single report picks, from a small directory where every record carries the id:
+    // stamped by a broadcast (matched by name), or sent to each record's address (pc-07 resolved to
+    // 10.0.0.7, PC-08.corp.lan to 10.0.0.8, localhost to 127.0.0.1; the record without a value to none).
     void picksRecord_data() {
+        QTest::addColumn<bool>("byAddress");
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("fqdn");
         QTest::addColumn<qint32>("id");
         QTest::addColumn<QString>("expected"); // record name, empty for no match
-        QTest::newRow("by address") << u"10.0.0.1"_qs << u"X"_qs << u"X.LAN"_qs << ID << u"ByAddress"_qs;
-        QTest::newRow("by HOST") << u"10.9.9.9"_qs << u"PC-07"_qs << u"X.LAN"_qs << ID << u"ByHost"_qs;
-        QTest::newRow("by FQDN") << u"10.9.9.9"_qs << u"X"_qs << u"PC-08.CORP.LAN"_qs << ID << u"ByFqdn"_qs;
-        QTest::newRow("wrong id") << u"10.0.0.1"_qs << u"X"_qs << u"X"_qs << ID + 1 << QString();
-        QTest::newRow("case-sensitive") << u"10.9.9.9"_qs << u"pc-07"_qs << u"X"_qs << ID << QString();
-        QTest::newRow("first in list order wins") << u"10.0.0.1"_qs << u"PC-07"_qs << u"X"_qs << ID << u"ByAddress"_qs;
+        QTest::newRow("by address") << false << u"10.0.0.1"_qs << u"X"_qs << u"X.LAN"_qs << ID << u"ByAddress"_qs;
+        QTest::newRow("by HOST") << false << u"10.9.9.9"_qs << u"PC-07"_qs << u"X.LAN"_qs << ID << u"ByHost"_qs;
+        QTest::newRow("by FQDN") << false << u"10.9.9.9"_qs << u"X"_qs << u"PC-08.CORP.LAN"_qs << ID << u"ByFqdn"_qs;
+        QTest::newRow("wrong id") << false << u"10.0.0.1"_qs << u"X"_qs << u"X"_qs << ID + 1 << QString();
+        QTest::newRow("case-sensitive") << false << u"10.9.9.9"_qs << u"pc-07"_qs << u"X"_qs << ID << QString();
+        QTest::newRow("first in list order wins")
+            << false << u"10.0.0.1"_qs << u"PC-07"_qs << u"X"_qs << ID << u"ByAddress"_qs;
         QTest::newRow("loopback reads as LOCALHOST")
-            << u"127.0.0.1"_qs << u"WHATEVER"_qs << u"X"_qs << ID << u"Local"_qs;
+            << false << u"127.0.0.1"_qs << u"WHATEVER"_qs << u"X"_qs << ID << u"Local"_qs;
         QTest::newRow("empty names never pick a group")
-            << u"10.9.9.9"_qs << QString() << QString() << ID << u"NoValue"_qs;
-        QTest::newRow("no match") << u"10.9.9.9"_qs << u"NOBODY"_qs << u"NOBODY.LAN"_qs << ID << QString();
+            << false << u"10.9.9.9"_qs << QString() << QString() << ID << u"NoValue"_qs;
+        QTest::newRow("no match") << false << u"10.9.9.9"_qs << u"NOBODY"_qs << u"NOBODY.LAN"_qs << ID << QString();
+        QTest::newRow("sent: a name counts as its address")
+            << true << u"10.0.0.7"_qs << u"X"_qs << u"X"_qs << ID << u"ByHost"_qs;
+        QTest::newRow("sent: a third host with its name and id")
+            << true << u"10.9.9.9"_qs << u"PC-07"_qs << u"PC-08.CORP.LAN"_qs << ID << QString();
+        QTest::newRow("sent: the address decides, not the names")
+            << true << u"10.0.0.8"_qs << u"PC-07"_qs << u"X"_qs << ID << u"ByFqdn"_qs;
+        QTest::newRow("sent: loopback") << true << u"127.0.0.1"_qs << u"X"_qs << u"X"_qs << ID << u"Local"_qs;
+        QTest::newRow("sent: no address takes nothing")
+            << true << u"0.0.0.0"_qs << QString() << QString() << ID << QString();
     }
     void picksRecord() {
+        QFETCH(bool, byAddress);
         QFETCH(QString, from);
         QFETCH(QString, host);
         QFETCH(QString, fqdn);
@@ -60,6 +74,11 @@ private slots:
             recipientsFrom({u"[+Office]"_qs, u"ByAddress=10.0.0.1"_qs, u"ByHost=pc-07"_qs, u"ByFqdn=PC-08.corp.lan"_qs,
                             u"Local=localhost"_qs, u"NoValue"_qs, u"[-Office]"_qs});
         list.setAllMessageIds(ID);
+        if (byAddress) {
+            const QStringList sentTo{{}, {}, u"10.0.0.1"_qs, u"10.0.0.7"_qs, u"10.0.0.8"_qs, u"127.0.0.1"_qs, {}};
+            for (int i = 2; i < list.size(); ++i)
+                list.setMessageId(i, ID, QHostAddress(sentTo.value(i)).toIPv4Address());
+        }
         const int index = matchBoth(list, report(from, 1, host, fqdn, id));
         QVERIFY(index != -2);
         QCOMPARE(index < 0 ? QString() : list.at(index).name, expected);
@@ -149,8 +168,17 @@ private slots:
         }
         RecipientList list = recipientsFrom(lines);
         QCOMPARE(list.size(), 1 + 50 * 201);
-        for (int i = 1; i < list.size(); ++i)
-            list.setMessageId(i, random.bounded(3) == 0 ? 0 : ID);
+        // A third of the records sent to an address, from the pool the reports come from, some to none.
+        for (int i = 1; i < list.size(); ++i) {
+            const qint32 id = random.bounded(3) == 0 ? 0 : ID;
+            const quint32 pick = random.bounded(750u);
+            if (pick < 250)
+                list.setMessageId(i, id, QHostAddress(QStringLiteral("10.2.0.%1").arg(pick)).toIPv4Address());
+            else if (pick < 260)
+                list.setMessageId(i, id, 0);
+            else
+                list.setMessageId(i, id);
+        }
         const ReportMatcher matcher(list);
         int matched = 0;
         for (int n = 0; n < 20000; ++n) {

@@ -90,6 +90,15 @@ private slots:
             QCOMPARE(ids[i], !r.isGroup && r.checkState == CHECK_CHECKED ? ID : 0);
         }
         QCOMPARE(ids[recordNamed(s.list, u"Lost"_qs)], ID);
+        // Each record takes reports only from the address it was sent to: a name the one it resolved to,
+        // a name that gave none from nowhere.
+        QMutexLocker lock(&s.lock);
+        QCOMPARE(s.list.at(recordNamed(s.list, u"A1"_qs)).sentTo.value_or(1),
+                 QHostAddress(u"127.0.0.11"_qs).toIPv4Address());
+        QCOMPARE(s.list.at(recordNamed(s.list, u"Named"_qs)).sentTo.value_or(1),
+                 QHostAddress(u"127.0.1.5"_qs).toIPv4Address());
+        QCOMPARE(s.list.at(recordNamed(s.list, u"Lost"_qs)).sentTo.value_or(1), 0u);
+        QCOMPARE(s.list.recordsSentTo(QHostAddress(u"127.0.0.13"_qs).toIPv4Address()).size(), size_t(2));
     }
 
     // Slow and unresolvable names hold nobody up: the known addresses leave first, in tree order, and
@@ -149,6 +158,9 @@ private slots:
             // Every record, groups and the root included, carries the id.
             for (const qint32 id : s.ids())
                 QCOMPARE(id, ID);
+            QMutexLocker lock(&s.lock);
+            for (const RecipientRecord& r : s.list.records())
+                QVERIFY(!r.sentTo); // matched by name
         }
     }
 

@@ -107,7 +107,7 @@ done
 echo "icons present"
 # systemd's trigger has run journalctl --update-catalog: the database holds event 100 in both languages.
 catalog=$(in_root journalctl --dump-catalog b7e3f4a1c9d24e5f8a6b0c1d2e3f4a64)
-grep -qF 'Version @PLINKET_STRING_ONE@ is launched.' <<<"$catalog" || fail "event 100 not in the catalog database"
+grep -qF 'Version @PLINKET_SHOWN_ONE@ is launched.' <<<"$catalog" || fail "event 100 not in the catalog database"
 echo "catalog database: $(grep -F 'is launched' <<<"$catalog")"
 for id in 4d2a9c7e1b5f4a3c8e6d0f1a2b3c4d65 9e61c5d03a8f4b27b4d1e07c5f2a3b65; do
     [ -n "$(in_root journalctl --dump-catalog "$id")" ] || fail "event 101 of the console or plinket_send not in the catalog"

@@ -21,6 +21,7 @@ QByteArrayList insertionStrings(const JournalRecord& record) {
 }
 
 JournalCapture::~JournalCapture() {
+    m_notifier.reset();
     if (m_fd >= 0) {
         ::close(m_fd);
         ::unlink(SOCKET_PATH);
@@ -49,6 +50,12 @@ bool JournalCapture::start() {
     const int size = 8 * 1024 * 1024;
     ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
     return true;
+}
+
+void JournalCapture::readWhileEventLoopRuns() {
+    m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated,
+                     [this] { waitForRecords(m_records.size() + 1, 1); });
 }
 
 QList<JournalRecord> JournalCapture::waitForRecords(int count, int timeoutMs) {

@@ -6,7 +6,10 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QSocketNotifier>
 #include <QString>
+
+#include <memory>
 
 namespace plinket::test {
 
@@ -28,6 +31,9 @@ public:
     static QString unavailableReason();
 
     bool start();
+    // Also takes records in whenever the event loop runs, so that a program writing many events never
+    // waits on the socket's short queue while the test waits for something else.
+    void readWhileEventLoopRuns();
     // Waits up to timeoutMs for at least `count` records in total and returns all received so far.
     QList<JournalRecord> waitForRecords(int count, int timeoutMs = 5000);
 
@@ -35,6 +41,7 @@ public:
 
 private:
     int m_fd = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
     QList<JournalRecord> m_records;
 };
 

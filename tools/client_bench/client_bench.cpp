@@ -7,10 +7,18 @@
 //          windowing system, and -> report "1"; OK pressed between samples
 //   idle   the real program left alone: context switches of all its threads (/proc/PID/task/*/status)
 //          over a period, with no pop-up and with one pop-up open; its memory (VmRSS, VmHWM)
+//   flood  (--flood RATE, instead of the others) the real program, trusting a key and requiring
+//          signatures, while plinket_loadgen sends RATE forged messages a second from other loopback
+//          addresses, laid out as signed with that key (each costs a signature check): one signed
+//          message sent meanwhile -> report "1" (its pop-up shown); the program's memory before, during and
+//          after, and its processor time. Needs the private /etc that run.sh lays over the real one.
 //
-// Options: --cold N (20), --warm N (200), --idle-seconds S (30), --client PATH.
+// Options: --cold N (20), --warm N (200), --idle-seconds S (30), --client PATH;
+//          --flood RATE, --flood-sources N (250), --flood-seconds S (20), --unsigned-flood.
 
 #include "client_state.h"
+#include "client_test_support.h"
+#include "message_signature.h"
 #include "popup_window.h"
 #include "protocol.h"
 #include "receiver.h"
@@ -33,12 +41,23 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <unistd.h>
 
 using namespace plinket;
 
 namespace {
 
-void send(const QByteArray& datagram) { sendDatagramFromFreshSocket(datagram, QHostAddress::LocalHost, MESSAGE_PORT); }
+void send(const QByteArray& datagram) {
+    sendDatagramFromFreshSocket(datagram, QHostAddress::LocalHost, MESSAGE_PORT);
+}
+
+// The console's key in the flood measurement; without it messages go unsigned.
+std::optional<SigningKey> g_consoleKey;
+
+QByteArray signedIfKeyed(const QString& datagram) {
+    return (g_consoleKey ? signMessageDatagram(datagram, *g_consoleKey, QDateTime::currentSecsSinceEpoch()) : datagram)
+        .toUtf8();
+}
 
 QByteArray message(const QString& id) {
     return formatMessageDatagram(u"EN"_qs, id, u"Benchmark message\r\nsecond line"_qs, u"BENCH"_qs).toUtf8();
@@ -77,8 +96,8 @@ void print(const char* what, const QList<double>& ms) {
         return;
     }
     const Stats s = stats(ms);
-    std::printf("%-44s n=%-4lld min %.2f  median %.2f  p95 %.2f  max %.2f ms\n", what, static_cast<long long>(ms.size()),
-                s.min, s.median, s.p95, s.max);
+    std::printf("%-44s n=%-4lld min %.2f  median %.2f  p95 %.2f  max %.2f ms\n", what,
+                static_cast<long long>(ms.size()), s.min, s.median, s.p95, s.max);
 }
 
 class ClientProcess {
@@ -95,19 +114,18 @@ public:
         m_process.terminate();
         m_process.waitForFinished(5000);
     }
-    // Until the client answers a probe (an empty ID is answered "2" at once before any confirmation).
-    bool waitUntilListening(QUdpSocket& reports) {
-        QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired()) {
-            send("probe");
-            if (nextStatus(reports, 20)) {
-                drain(reports);
-                return true;
-            }
-        }
-        return false;
-    }
+    // Until the client has bound its port (messages sent from then on reach it).
+    bool waitUntilListening() { return test::FakeConsole::waitUntilClientListens(); }
     qint64 pid() const { return m_process.processId(); }
+    // User and system processor time so far, in clock ticks.
+    qint64 cpuTicks() const {
+        QFile stat(u"/proc/%1/stat"_qs.arg(pid()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : 0;
+    }
 
 private:
     QTemporaryDir m_runtime;
@@ -151,7 +169,7 @@ void measureCold(const QString& path, QUdpSocket& reports, int runs) {
     QList<double> toReport;
     for (int i = 0; i < runs; ++i) {
         ClientProcess client(path);
-        if (!client.waitUntilListening(reports)) {
+        if (!client.waitUntilListening()) {
             std::printf("cold: the client did not start\n");
             return;
         }
@@ -168,13 +186,12 @@ void measureWarm(QUdpSocket& reports, int samples) {
     ClientState state;
     state.hostName = state.fqdn = u"BENCH"_qs;
     WidgetPopup popup(popupFont(), false);
-    auto* socket = new QUdpSocket;
-    if (!bindMessageSocket(*socket)) {
+    std::unique_ptr<MessageSocket> socket = MessageSocket::open();
+    if (!socket) {
         std::printf("warm: port %u is taken\n", MESSAGE_PORT);
-        delete socket;
         return;
     }
-    Receiver receiver(state, popup, socket);
+    Receiver receiver(state, popup, std::move(socket));
     receiver.setEventWriter([](int, const QString&, const QString&, const QString&) {}); // no journal noise
     receiver.start();
 
@@ -210,7 +227,7 @@ void measureWarm(QUdpSocket& reports, int samples) {
 
 void measureIdle(const QString& path, QUdpSocket& reports, int seconds) {
     ClientProcess client(path);
-    if (!client.waitUntilListening(reports)) {
+    if (!client.waitUntilListening()) {
         std::printf("idle: the client did not start\n");
         return;
     }
@@ -230,8 +247,86 @@ void measureIdle(const QString& path, QUdpSocket& reports, int seconds) {
     nextStatus(reports, 5000);
     sleepWithEvents(1000);
     period("idle, one pop-up open:");
-    std::printf("%-44s VmRSS %s, VmHWM %s\n", "memory, one pop-up open:", statusField(client.pid(), "VmRSS").constData(),
+    std::printf("%-44s VmRSS %s, VmHWM %s\n",
+                "memory, one pop-up open:", statusField(client.pid(), "VmRSS").constData(),
                 statusField(client.pid(), "VmHWM").constData());
+}
+
+// Trusts a new key and requires signatures, in the /etc that run.sh made private to this run.
+bool writeFloodPolicy(const SigningKey& key) {
+    if (qEnvironmentVariable("PLINKET_BENCH_PRIVATE_ETC") != u"1")
+        return false;
+    const QString dir = u"/etc/plinket/trusted-keys"_qs;
+    QFile pub(dir + u"/bench.pub"_qs), conf(u"/etc/plinket/client.conf"_qs);
+    return QDir().mkpath(dir) && pub.open(QIODevice::WriteOnly) &&
+           pub.write(publicKeyLine(key.publicKey()) + '\n') > 0 && conf.open(QIODevice::WriteOnly) &&
+           conf.write("require-signature = yes\n") > 0;
+}
+
+struct FloodOptions {
+    QString loadgen;
+    int rate = 0;
+    int sources = 250;
+    int seconds = 20;
+    bool forged = true;
+};
+
+void measureFlood(const QString& path, QUdpSocket& reports, const FloodOptions& f) {
+    g_consoleKey = SigningKey::generate();
+    if (!g_consoleKey || !writeFloodPolicy(*g_consoleKey)) {
+        std::printf("flood: needs root and the private /etc of run.sh\n");
+        return;
+    }
+    ClientProcess client(path);
+    if (!client.waitUntilListening()) {
+        std::printf("flood: the client did not start\n");
+        return;
+    }
+    sleepWithEvents(1000);
+    const auto memory = [&](const char* when) {
+        std::printf("%-44s VmRSS %s, VmHWM %s\n", when, statusField(client.pid(), "VmRSS").constData(),
+                    statusField(client.pid(), "VmHWM").constData());
+    };
+    memory("memory before the flood:");
+
+    QProcess flood;
+    flood.setProcessChannelMode(QProcess::MergedChannels);
+    QStringList args{u"--flood"_qs,      QString::number(f.rate),   u"--sources"_qs, QString::number(f.sources),
+                     u"--duration-s"_qs, QString::number(f.seconds)};
+    if (f.forged)
+        args << u"--key-id"_qs << QString::fromLatin1(g_consoleKey->keyId());
+    flood.start(f.loadgen, args);
+    if (!flood.waitForStarted() || !flood.waitForReadyRead(5000)) {
+        std::printf("flood: %s did not start\n", qPrintable(f.loadgen));
+        return;
+    }
+    std::printf("flood: %s", flood.readAll().constData());
+    const qint64 ticksBefore = client.cpuTicks();
+    QElapsedTimer floodClock;
+    floodClock.start();
+    sleepWithEvents(1000); // the flood in full swing
+
+    drain(reports);
+    QElapsedTimer clock;
+    clock.start();
+    send(
+        signedIfKeyed(formatMessageDatagram(u"EN"_qs, u"4242"_qs, u"Benchmark message under a flood"_qs, u"BENCH"_qs)));
+    const std::optional<QString> shown = nextStatus(reports, 5000);
+    if (shown == u"1")
+        print("flood: signed message -> report \"1\"", {double(clock.nsecsElapsed()) / 1e6});
+    else
+        std::printf("%-44s no report \"1\" within 5 s\n", "flood: signed message:");
+    memory("memory during the flood:");
+    const double cpuSeconds = double(client.cpuTicks() - ticksBefore) / double(sysconf(_SC_CLK_TCK));
+    std::printf("%-44s %.2f s in %.2f s\n", "flood: client processor time:", cpuSeconds,
+                double(floodClock.elapsed()) / 1000.0);
+
+    flood.waitForFinished((f.seconds + 10) * 1000);
+    for (const QByteArray& line : flood.readAll().split('\n'))
+        if (line.startsWith("mode=flood"))
+            std::printf("flood: %s\n", line.constData());
+    sleepWithEvents(2000);
+    memory("memory 2 s after the flood:");
 }
 
 } // namespace
@@ -239,10 +334,16 @@ void measureIdle(const QString& path, QUdpSocket& reports, int seconds) {
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addOptions({{u"client"_qs, u"plinket_client to measure"_qs, u"path"_qs, QStringLiteral(PLINKET_CLIENT_BINARY)},
-                       {u"cold"_qs, u"cold samples"_qs, u"n"_qs, u"20"_qs},
-                       {u"warm"_qs, u"warm samples"_qs, u"n"_qs, u"200"_qs},
-                       {u"idle-seconds"_qs, u"length of each idle period"_qs, u"s"_qs, u"30"_qs}});
+    parser.addOptions(
+        {{u"client"_qs, u"plinket_client to measure"_qs, u"path"_qs, QStringLiteral(PLINKET_CLIENT_BINARY)},
+         {u"cold"_qs, u"cold samples"_qs, u"n"_qs, u"20"_qs},
+         {u"warm"_qs, u"warm samples"_qs, u"n"_qs, u"200"_qs},
+         {u"idle-seconds"_qs, u"length of each idle period"_qs, u"s"_qs, u"30"_qs},
+         {u"flood"_qs, u"measure under a flood of this many forged messages a second"_qs, u"rate"_qs},
+         {u"flood-sources"_qs, u"flood source addresses"_qs, u"n"_qs, u"250"_qs},
+         {u"flood-seconds"_qs, u"length of the flood"_qs, u"s"_qs, u"20"_qs},
+         {u"unsigned-flood"_qs, u"flood with unsigned messages instead of forged signed ones"_qs},
+         {u"loadgen"_qs, u"plinket_loadgen for the flood"_qs, u"path"_qs, QStringLiteral(PLINKET_LOADGEN_BINARY)}});
     parser.addHelpOption();
     parser.process(app);
 
@@ -253,6 +354,16 @@ int main(int argc, char* argv[]) {
     }
     std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
     const QString path = parser.value(u"client"_qs);
+    if (parser.isSet(u"flood"_qs)) {
+        FloodOptions f;
+        f.loadgen = parser.value(u"loadgen"_qs);
+        f.rate = std::clamp(parser.value(u"flood"_qs).toInt(), 1, 1'000'000);
+        f.sources = std::clamp(parser.value(u"flood-sources"_qs).toInt(), 1, 60'000);
+        f.seconds = std::clamp(parser.value(u"flood-seconds"_qs).toInt(), 5, 600);
+        f.forged = !parser.isSet(u"unsigned-flood"_qs);
+        measureFlood(path, reports, f);
+        return 0;
+    }
     measureCold(path, reports, parser.value(u"cold"_qs).toInt());
     measureWarm(reports, parser.value(u"warm"_qs).toInt());
     measureIdle(path, reports, parser.value(u"idle-seconds"_qs).toInt());

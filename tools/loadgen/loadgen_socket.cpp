@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace plinket::loadgen {
 
 namespace {
@@ -90,6 +92,27 @@ bool receiveOne(int fd, Received& out) {
 bool waitReadable(int fd, int timeoutMs) {
     pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, std::max(0, timeoutMs)) > 0;
+}
+
+int sendAllOn(int fd, quint32 to, quint16 port, const QList<QByteArray>& payloads) {
+    sockaddr_in sa = socketAddress(to, port);
+    std::vector<iovec> parts(size_t(payloads.size()));
+    std::vector<mmsghdr> messages(size_t(payloads.size()));
+    for (size_t i = 0; i < parts.size(); ++i) {
+        parts[i] = {const_cast<char*>(payloads[qsizetype(i)].constData()), size_t(payloads[qsizetype(i)].size())};
+        messages[i].msg_hdr.msg_name = &sa;
+        messages[i].msg_hdr.msg_namelen = sizeof(sa);
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    int sent = 0;
+    while (sent < int(messages.size())) {
+        const int n = ::sendmmsg(fd, messages.data() + sent, unsigned(messages.size()) - unsigned(sent), 0);
+        if (n <= 0)
+            break;
+        sent += n;
+    }
+    return sent;
 }
 
 bool sendFromFreshSocket(quint32 from, quint32 to, quint16 port, const QByteArray& payload) {

@@ -3,6 +3,7 @@
 // Thin POSIX UDP helpers for the load generator (Linux only). Addresses are IPv4 in host byte order.
 
 #include <QByteArray>
+#include <QList>
 
 #include <cstdint>
 
@@ -28,6 +29,10 @@ int receiveBufferSize(int fd);
 bool receiveOne(int fd, Received& out);
 // Waits until the socket is readable or `timeoutMs` passed; false on timeout.
 bool waitReadable(int fd, int timeoutMs);
+
+// Sends `payloads` on `fd` (a socket of openBoundSocket) with as few system calls as it can (sendmmsg);
+// returns how many went out.
+int sendAllOn(int fd, quint32 to, quint16 port, const QList<QByteArray>& payloads);
 
 // Sends one datagram from a fresh socket bound to `from` (0: unbound, the system picks the source
 // address) with a system-chosen port, then closes it, as the clients do.

@@ -4,10 +4,12 @@
 
 #include "loadgen_plan.h"
 #include "loadgen_socket.h"
+#include "message_signature.h"
 #include "protocol.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QHostAddress>
 
@@ -292,6 +294,92 @@ int runBurst(const Options& o, int count, quint32 to, const QString& id, const Q
     return failures || cut ? 1 : 0;
 }
 
+// ---- flood ---------------------------------------------------------------------------------------
+
+// Flood source i plays 127.2.0.1 upward (the clients' addresses one /16 further on).
+quint32 floodSource(int i) {
+    return clientAddress(i) + 0x10000;
+}
+
+// Datagrams laid out as messages signed with the key whose id is `keyId`, with a signature that no holder
+// of that key made: a client that trusts the key id pays a full signature check for each, a client that
+// does not drops them for next to nothing. Without a key id, the same messages unsigned. Distinct ids,
+// signed with the time of the run's start (fresh for max-message-age).
+QList<QByteArray> floodDatagrams(const QByteArray& keyId, int variants) {
+    const std::optional<SigningKey> stranger = SigningKey::generate();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QList<QByteArray> datagrams;
+    for (int i = 0; i < variants; ++i) {
+        QByteArray d =
+            formatMessageDatagram(u"EN"_qs, QString::number(900000000 + i), u"Not from any console"_qs, u"FLOOD"_qs)
+                .toUtf8();
+        if (!keyId.isEmpty() && stranger) {
+            QByteArray field = signatureField(*stranger, d, now);
+            field.replace(1 + SIGNATURE_TAG.size(), KEY_ID_LENGTH, keyId);
+            d += field;
+        }
+        datagrams.append(d);
+    }
+    return datagrams;
+}
+
+int runFlood(const Options& o, qint64 rate, int sources, quint32 to, const QByteArray& keyId) {
+    if (!isLoopback(to))
+        return fail(u"--to must be a loopback address (127.0.0.0/8)"_qs);
+    std::vector<int> sockets;
+    for (int i = 0; i < sources; ++i) {
+        const int fd = openBoundSocket(floodSource(i), 0, false);
+        if (fd < 0) {
+            const int result = failToBind(floodSource(i), 0);
+            for (const int s : sockets)
+                ::close(s);
+            return result;
+        }
+        sockets.push_back(fd);
+    }
+    const QList<QByteArray> datagrams = floodDatagrams(keyId, 256);
+    const qint64 total = std::min<qint64>(o.maxMessages, rate * o.durationMs / 1000);
+    out(QStringLiteral("flooding %1:%2 with %3 datagrams a second (%4) from %5 .. %6")
+            .arg(dottedV4(to))
+            .arg(o.messagePort)
+            .arg(rate)
+            .arg(keyId.isEmpty() ? u"unsigned"_qs : QString(u"signed as key "_qs + QString::fromLatin1(keyId)))
+            .arg(dottedV4(floodSource(0)), dottedV4(floodSource(sources - 1))));
+
+    Clock clock;
+    qint64 sent = 0, failures = 0;
+    while (!g_stop && sent + failures < total && clock.ms() < o.durationMs) {
+        // Paced by the millisecond: whatever is due now goes out at once, then a short sleep.
+        const qint64 due = std::min<qint64>(total, qint64(clock.preciseMs() * double(rate) / 1000.0));
+        if (sent + failures >= due) {
+            ::poll(nullptr, 0, 1);
+            continue;
+        }
+        // In runs of up to 16 from one source address, with one system call a run.
+        for (qint64 n = sent + failures; n < due;) {
+            const qint64 run = std::min<qint64>(16, due - n);
+            QList<QByteArray> batch;
+            for (qint64 k = 0; k < run; ++k)
+                batch.append(datagrams[(n + k) % datagrams.size()]);
+            const int out = sendAllOn(sockets[size_t((n / 16) % sources)], to, o.messagePort, batch);
+            sent += out;
+            failures += run - out;
+            n += run;
+        }
+    }
+    for (const int s : sockets)
+        ::close(s);
+    const double seconds = clock.preciseMs() / 1000.0;
+    out(QStringLiteral("mode=flood rate=%1 sources=%2 sent=%3 send_failures=%4 run_ms=%5 achieved_per_s=%6")
+            .arg(rate)
+            .arg(sources)
+            .arg(sent)
+            .arg(failures)
+            .arg(clock.ms())
+            .arg(qint64(double(sent) / std::max(seconds, 0.001))));
+    return failures ? 1 : 0;
+}
+
 // ---- listeners -----------------------------------------------------------------------------------
 
 struct ListenOptions {
@@ -386,8 +474,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(u"plinket_loadgen"_qs);
     QCommandLineParser parser;
     parser.setApplicationDescription(u"Plays Plinket clients on loopback, sends report bursts and measures listeners.\n"
-                                     "Modes: --clients N | --responder | --burst N | --listen slow|drain | "
-                                     "--write-clients FILE --clients N"_qs);
+                                     "Modes: --clients N | --responder | --burst N | --flood RATE | "
+                                     "--listen slow|drain | --write-clients FILE --clients N"_qs);
     parser.addHelpOption();
     const auto opt = [&](const char* name, const char* help, const char* value = nullptr) {
         QCommandLineOption o(QString::fromLatin1(name), QString::fromLatin1(help));
@@ -409,6 +497,11 @@ int main(int argc, char* argv[]) {
     const auto idOpt = opt("id", "Burst: message id to report. Listener: count only this id.", "ID");
     const auto statusesOpt =
         opt("statuses", "Burst: statuses to send, in order (default 12: all 1s, then all 2s).", "S");
+    const auto floodOpt =
+        opt("flood", "Send RATE forged messages a second to --to from --sources addresses (127.2.0.1 up).", "RATE");
+    const auto sourcesOpt = opt("sources", "Flood: source addresses (default 250).", "N");
+    const auto keyIdOpt =
+        opt("key-id", "Flood: sign as this key id (16 hex digits) with a false signature; default unsigned.", "HEX");
     const auto listenOpt = opt("listen", "Stand in for the console's listener: slow or drain.", "KIND");
     const auto expectOpt = opt("expect", "Listener: reports sent, to count the lost ones.", "N");
     const auto idleOpt = opt("idle-exit-ms", "Listener: stop this long after the last report (default 2000).", "MS");
@@ -466,10 +559,11 @@ int main(int argc, char* argv[]) {
         errors.append(u"--bind wants an IPv4 address"_qs);
 
     const int modes = int(parser.isSet(writeOpt)) + int(parser.isSet(burstOpt)) + int(parser.isSet(listenOpt)) +
-                      int(o.responder) + int(parser.isSet(clientsOpt) && !parser.isSet(writeOpt));
+                      int(parser.isSet(floodOpt)) + int(o.responder) +
+                      int(parser.isSet(clientsOpt) && !parser.isSet(writeOpt));
     if (modes != 1)
-        errors.append(
-            u"choose exactly one mode: --clients N, --responder, --burst N, --listen KIND or --write-clients"_qs);
+        errors.append(u"choose exactly one mode: --clients N, --responder, --burst N, --flood RATE, --listen KIND or "
+                      "--write-clients"_qs);
     if (!errors.isEmpty()) {
         for (const QString& e : errors)
             fail(e);
@@ -502,6 +596,19 @@ int main(int argc, char* argv[]) {
                 return fail(u"--statuses holds only the digits 1 and 2"_qs);
         return runBurst(o, static_cast<int>(number(burstOpt, 1, 1, MAX_CLIENTS)), to,
                         parser.isSet(idOpt) ? parser.value(idOpt) : u"1"_qs, statuses);
+    }
+    if (parser.isSet(floodOpt)) {
+        quint32 to = 0x7F000001;
+        if (parser.isSet(toOpt) && !parseAddress(parser.value(toOpt), to))
+            return fail(u"--to wants an IPv4 address"_qs);
+        const QByteArray keyId = parser.value(keyIdOpt).toLatin1();
+        if (!keyId.isEmpty() && (keyId.size() != KEY_ID_LENGTH || QByteArray::fromHex(keyId).toHex() != keyId))
+            return fail(u"--key-id wants 16 lower-case hexadecimal digits"_qs);
+        const qint64 rate = number(floodOpt, 1, 1, 1'000'000);
+        const int sources = static_cast<int>(number(sourcesOpt, 250, 1, 60'000));
+        if (!errors.isEmpty())
+            return fail(errors.join(u"; "_qs));
+        return runFlood(o, rate, sources, to, keyId);
     }
     if (parser.isSet(listenOpt)) {
         ListenOptions l;

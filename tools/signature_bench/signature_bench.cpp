@@ -1,16 +1,20 @@
 // Measures what signatures cost: the console signing one Send (the datagram is signed once, whatever the
 // number of recipients), the client checking one message under its policy (signature, freshness and the
-// replay record), and how cheaply a client throws away forged datagrams. Prints the datagram overhead
-// in bytes. Every loop is bounded in count; nothing is sent anywhere.
+// replay record), how cheaply a client throws away forged datagrams, and what a signed report costs: the
+// workstation signing its "1" or "2", the console reading and checking it and judging it against the
+// pinned key. Prints the datagram overheads in bytes. Every loop is bounded in count; nothing is sent
+// anywhere (the pin file goes to a temporary folder).
 //
 //   plinket_signature_bench [messages]     default 20000 per measurement, 5 rounds, medians printed
 
 #include "message_gate.h"
 #include "message_signature.h"
 #include "protocol.h"
+#include "workstation_keys.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -80,7 +84,7 @@ int main(int argc, char** argv) {
         const double us = medianMicroseconds(count, [&](int round) {
             for (int i = 0; i < count; ++i) {
                 const int n = round * count + i;
-                dropped += gate.admit(valid[size_t(n)], QString::number(n), false, now, now).drop.has_value();
+                dropped += gate.admit(valid[size_t(n)], QString::number(n), false, now).drop.has_value();
             }
         });
         std::printf("check one message (valid, remembered), %lld-byte datagram: %.1f us (%d dropped, %lld "
@@ -97,9 +101,38 @@ int main(int argc, char** argv) {
     for (const auto& [name, datagram] : {std::pair{"unknown key", &forged}, std::pair{"bad signature", &tampered}}) {
         const double us = medianMicroseconds(count, [&](int) {
             for (int i = 0; i < count; ++i)
-                sink = sink + gate.admit(*datagram, u"1"_qs, false, now, now).drop.has_value();
+                sink = sink + gate.admit(*datagram, u"1"_qs, false, now).drop.has_value();
         });
         std::printf("drop one forged message (%s): %.1f us\n", name, us);
     }
+
+    // Signed reports: the workstation signs each "1" and "2"; the console checks the signature of a report
+    // that matched a record and judges it against the key pinned for that record's host.
+    const QByteArray report = formatReportDatagram(u"420195130"_qs, 2, u"PC-07"_qs, u"PC-07.CORP.LAN"_qs).toUtf8();
+    const QByteArray signedReport = signReportDatagram(report, stranger, now);
+    std::printf("report overhead: %lld bytes (%lld unsigned, %lld signed)\n",
+                qlonglong(signedReport.size() - report.size()), qlonglong(report.size()),
+                qlonglong(signedReport.size()));
+    const double signUs = medianMicroseconds(count, [&](int) {
+        for (int i = 0; i < count; ++i)
+            sink = sink + signReportDatagram(report, stranger, now + i).size();
+    });
+    std::printf("sign one report (workstation): %.1f us\n", signUs);
+    const double readUs = medianMicroseconds(count, [&](int) {
+        for (int i = 0; i < count; ++i)
+            sink = sink + readReportSignature(signedReport)->valid;
+    });
+    std::printf("read and check one signed report (console): %.1f us\n", readUs);
+    QTemporaryDir folder;
+    WorkstationKeys pins(folder.filePath(u"known-workstations"_qs), EventSource::Send,
+                         [](const QString&, const QString&, const QString&) {});
+    pins.expectMessageTime(now);
+    const std::optional<ReportSignature> signature = readReportSignature(signedReport);
+    (void)pins.judge(u"PC-07"_qs, u"10.0.0.7"_qs, signature); // pinned on first sight
+    const double judgeUs = medianMicroseconds(count, [&](int) {
+        for (int i = 0; i < count; ++i)
+            sink = sink + int(pins.judge(u"PC-07"_qs, u"10.0.0.7"_qs, signature).trust);
+    });
+    std::printf("judge one checked report against its pinned key (console): %.2f us\n", judgeUs);
     return 0;
 }
