@@ -33,6 +33,10 @@ struct StandInPopup final : Popup {
         if (auto f = std::exchange(m_callbacks.confirmed, nullptr))
             f();
     }
+    void wait(const QString& reason) {
+        if (auto f = std::exchange(m_callbacks.waiting, nullptr))
+            f(reason);
+    }
     QString shown;
     PopupCallbacks m_callbacks;
 };
@@ -170,6 +174,10 @@ private slots:
             << QList{hello, encodeFrame(frame(ChannelFrameType::Show))} << false << u"welcome, closed"_qs;
         QTest::newRow("hello twice") << QList{hello, hello} << false << u"welcome, closed"_qs;
         QTest::newRow("frame over the limit") << QList{QByteArray("\x00\x01\x00\x00", 4)} << false << u"closed"_qs;
+        ChannelFrame rambling = frame(ChannelFrameType::Waiting);
+        rambling.reason = QString(MAX_REASON_CHARS + 1, u'x');
+        QTest::newRow("waiting reason over the limit")
+            << QList{hello, encodeFrame(rambling)} << false << u"welcome, closed"_qs;
         QTest::newRow("not CBOR") << QList{QByteArray("\x00\x00\x00\x03xyz", 7)} << false << u"closed"_qs;
     }
     void refusedPeers() {
@@ -214,6 +222,43 @@ private slots:
         QCOMPARE(m_events[1].s2, u"7"_qs);
         QCOMPARE(m_confirmed, 1);
         QTRY_COMPARE(bob->popup.shown, u"8"_qs); // then the next one, in bob's own queue
+    }
+
+    // Why a message cannot be seen yet is journaled once, for the first session that says so, and not
+    // at all once some session has it on screen.
+    void waitingReasonOnce_data() {
+        QTest::addColumn<bool>("seenFirst");
+        QTest::addColumn<int>("waitingEvents");
+        QTest::newRow("both sessions wait") << false << 1;
+        QTest::newRow("seen in the other session first") << true << 0;
+    }
+    void waitingReasonOnce() {
+        QFETCH(bool, seenFirst);
+        QFETCH(int, waitingEvents);
+        auto alice = join();
+        auto bob = join();
+        openMessage(message(u"5"_qs));
+        QTRY_COMPARE(bob->popup.shown, u"5"_qs);
+        QTRY_COMPARE(alice->popup.shown, u"5"_qs);
+        if (seenFirst) {
+            alice->popup.see();
+            QTRY_COMPARE(m_visible, 1);
+        }
+        bob->popup.wait(u"screen locked"_qs);
+        alice->popup.wait(u"screen blanked"_qs);
+        // A later frame from each session: once both are counted, both waits have been handled.
+        bob->popup.see();
+        alice->popup.confirm();
+        QTRY_COMPARE(m_visible + m_confirmed + m_events.size(), 2 + 1);
+        QList<Written> waiting;
+        std::copy_if(m_events.cbegin(), m_events.cend(), std::back_inserter(waiting),
+                     [](const Written& w) { return w.id == EVENT_CLIENT_WAITING; });
+        QCOMPARE(waiting.size(), waitingEvents);
+        // The two sessions' frames may reach the agent in either order: the reason names its own session.
+        for (const Written& w : std::as_const(waiting)) {
+            const QString session = w.s3 == u"screen locked" ? u"2"_qs : u"1"_qs;
+            QCOMPARE(w.extra, (EventFields{{"PLINKET_USER", u"user"_qs + session}, {"PLINKET_SESSION", session}}));
+        }
     }
 
     // With nobody logged in a message waits for the hold time from its arrival.

@@ -29,7 +29,8 @@ private slots:
                                         << u"Message from 10.0.0.9 was dropped: bad signature.\nMessage ID: 42"_qs;
         QTest::newRow("client held")
             << int(EventSource::Client) << 107 << QStringList{u"ADMIN-PC"_qs, u"42"_qs, u"no user session"_qs}
-            << u"Sender: ADMIN-PC\nMessage ID: 42\nStatus: Waiting to be seen: no user session"_qs;
+            << u"Message from ADMIN-PC is waiting to be seen: no user session. It is reported as received once it "
+               u"can be seen.\nMessage ID: 42"_qs;
         QTest::newRow("client expired") << int(EventSource::Client) << 112
                                         << QStringList{u"ADMIN-PC"_qs, u"42"_qs, u"Lunch"_qs}
                                         << u"Sender: ADMIN-PC\nMessage ID: 42\nStatus: Expired unseen\nText:\nLunch"_qs;

@@ -92,6 +92,8 @@ in_box sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install
     >"$work/install.log" 2>&1 || fail "install: $(tail -5 "$work/install.log")"
 in_box systemctl is-enabled --quiet plinket-agent || fail "the agent is not enabled after install"
 in_box systemctl is-active --quiet plinket-agent || fail "the agent is not running after install"
+[ "$(in_box stat -c '%U %a' /etc/plinket/workstation.key)" = "plinket 600" ] ||
+    fail "the workstation key is not the agent user's alone: $(in_box stat -c '%U %a' /etc/plinket/workstation.key 2>&1)"
 [ "$(in_box stat -c %U /proc/"$(in_box systemctl show -P MainPID plinket-agent)")" = plinket ] ||
     fail "the agent does not run as the user plinket"
 
