@@ -35,10 +35,12 @@ step "building the packages"
     fail "scripts/package: $(tail -5 "$build/agent-test-package.log")"
 debs=("$build"/packages/plinket-client_*.deb "$build"/packages/plinket-server_*.deb)
 
-# A root with systemd, logind, Xvfb and the packages' libraries, made once and kept (delete the folder
-# to start afresh). The packages themselves are installed anew in every run.
+# A root with systemd, logind, Xvfb and the packages' libraries, made once for each set of the packages'
+# dependencies and kept (delete the folder to start afresh): the booted container has no network, so it
+# must already hold every library. The packages themselves are installed anew in every run.
 cache=$build/agent-test
-prepared=$cache/$suite-sessions.tar
+depends=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Depends; done | md5sum | cut -c1-12)
+prepared=$cache/$suite-sessions-$depends.tar
 mkdir -p "$cache/archives/partial"
 work=$(mktemp -d "$cache/run.XXXXXX")
 root=$work/root
