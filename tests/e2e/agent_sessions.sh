@@ -240,7 +240,7 @@ if grep -rq LockedHint "$source_dir/client"; then
         org.freedesktop.login1.Session SetLockedHint b "$1"; }
     lock true
     in_box console 108 "While locked"
-    for _ in $(seq 100); do in_box journalctl -b --no-pager -t "Plinket Client" PLINKET_EVENT_ID=107 PLINKET_STRING_TWO=108 |
+    for _ in $(seq 100); do in_box journalctl -q -b --no-pager -t "Plinket Client" PLINKET_EVENT_ID=107 PLINKET_STRING_TWO=108 |
         grep -q . && break; sleep 0.1; done
     [ "$(reports)" = "101 1,101 2,101 2,103 1,103 2," ] || fail "'1' sent while the only session was locked: $(reports)"
     lock false
@@ -273,9 +273,9 @@ logout alice
 logout bob
 wait_sessions 0
 in_box console 105 "Held for the next login"
-for _ in $(seq 100); do in_box journalctl -b --no-pager -t "Plinket Client" PLINKET_EVENT_ID=107 PLINKET_STRING_TWO=105 |
+for _ in $(seq 100); do in_box journalctl -q -b --no-pager -t "Plinket Client" PLINKET_EVENT_ID=107 PLINKET_STRING_TWO=105 |
     grep -q . && break; sleep 0.1; done
-in_box journalctl -b --no-pager -t "Plinket Client" PLINKET_EVENT_ID=107 PLINKET_STRING_THREE="no user session" |
+in_box journalctl -q -b --no-pager -t "Plinket Client" PLINKET_EVENT_ID=107 PLINKET_STRING_THREE="no user session" |
     grep -q . || fail "no event 107 'no user session' for the held message"
 login bob
 wait_popup bob "held message at login"
@@ -285,8 +285,8 @@ expect_reports "${prefix}104 1,104 2,105 1,105 2," "held message confirmed"
 logout bob
 wait_sessions 0
 in_box console 106 "Nobody will see this"
-for _ in $(seq 150); do in_box journalctl -b --no-pager -t "Plinket Client" PLINKET_EVENT_ID=112 | grep -q . && break; sleep 0.1; done
-in_box journalctl -b --no-pager -t "Plinket Client" PLINKET_EVENT_ID=112 PLINKET_STRING_TWO=106 | grep -q . ||
+for _ in $(seq 150); do in_box journalctl -q -b --no-pager -t "Plinket Client" PLINKET_EVENT_ID=112 | grep -q . && break; sleep 0.1; done
+in_box journalctl -q -b --no-pager -t "Plinket Client" PLINKET_EVENT_ID=112 PLINKET_STRING_TWO=106 | grep -q . ||
     fail "no event 112 for the message nobody saw"
 login bob
 sleep_until_served 1
