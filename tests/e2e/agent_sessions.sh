@@ -308,7 +308,7 @@ if [ "$measure" = --measure ]; then
     done
     echo "datagram to '1' through the agent (ms, 20 messages): $(in_box grep -E '^2[0-9][0-9] 1 ' /run/console-reports | awk '{print $3}' | sort -n | tr '\n' ' ')"
     pid=$(in_box systemctl show -P MainPID plinket-agent)
-    echo "agent memory: $(in_box ps -o rss= -p "$pid") KiB resident"
+    echo "agent memory: $(in_box awk '/^VmRSS/{print $2}' /proc/"$pid"/status) KiB resident"
     w0=$(in_box awk '/ctxt_switches/{s+=$2} END{print s}' /proc/"$pid"/status)
     sleep 60
     w1=$(in_box awk '/ctxt_switches/{s+=$2} END{print s}' /proc/"$pid"/status)
