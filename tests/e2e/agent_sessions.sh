@@ -319,7 +319,7 @@ if [ "$measure" = --measure ]; then
     sleep 60
     w1=$(in_box awk '/ctxt_switches/{s+=$2} END{print s}' /proc/"$pid"/status)
     echo "agent wake-ups in 60 s idle without sessions: $((w1 - w0))"
-    in_box systemd-analyze security plinket-agent.service | tail -1
+    in_box systemd-analyze security --no-pager plinket-agent.service </dev/null | tail -1
 fi
 
 step "without the agent: systemctl disable --now plinket-agent, and the client works alone"
