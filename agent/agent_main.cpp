@@ -70,6 +70,7 @@ int runAgent(int argc, char* argv[]) {
         std::fprintf(stderr, "plinket_agent: cannot listen on %s\n", qPrintable(agentChannelName()));
         return 1;
     }
+    sessions.setSessionCheck(sessionStillOpen);
     SessionMonitor monitor;
     QObject::connect(&monitor, &SessionMonitor::changed, &sessions,
                      [&sessions] { sessions.recheckSessions(sessionStillOpen); });

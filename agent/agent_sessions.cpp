@@ -185,6 +185,8 @@ void AgentSessions::offerCurrent(Peer* peer) {
 }
 
 void AgentSessions::open(const IncomingMessage& message, PopupCallbacks callbacks) {
+    if (m_stillOpen)
+        recheckSessions(m_stillOpen);
     m_current = Current{message, messageToken(message), std::move(callbacks)};
     m_current->neverShownSince = QDateTime::currentMSecsSinceEpoch();
     // Taken up again after a restart: the earlier run may already have sent its "1".
@@ -215,9 +217,10 @@ void AgentSessions::holdIfNobody() {
     if (!m_current->visibleReported)
         if (auto waiting = std::exchange(m_current->callbacks.waiting, nullptr))
             waiting(u"no user session"_qs); // the receive loop journals it (event 107), once per message
-    // Counted from its arrival while nobody has had it, else from when the last session went away.
+    // Counted from its arrival while nobody has seen it, else from when the last session went away (a
+    // session that was only offered it, and closed before showing it, does not count).
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 since = m_current->shownToSomeone ? now : m_current->message.arrivedAtMs;
+    const qint64 since = m_current->visibleReported ? now : m_current->message.arrivedAtMs;
     m_expiry.start(int(std::clamp<qint64>(since + m_holdMs - now, 0, std::numeric_limits<int>::max())));
 }
 

@@ -89,6 +89,9 @@ public:
     // Drops the connections of sessions that may no longer be shown anything (called when logind
     // reports a change).
     void recheckSessions(const SessionStillOpen& stillOpen);
+    // Also asked when a message arrives, before it is offered: logind's change notice may still be on
+    // its way for a session that is closing.
+    void setSessionCheck(SessionStillOpen stillOpen) { m_stillOpen = std::move(stillOpen); }
 
     int sessionCount() const;
     bool holdsMessage() const { return m_current && m_expiry.isActive(); }
@@ -130,6 +133,7 @@ private:
     void save() const;
 
     PeerCheck m_check;
+    SessionStillOpen m_stillOpen;
     qint64 m_holdMs;
     QLocalServer* m_server = nullptr;
     QHash<QLocalSocket*, Peer*> m_peers;
