@@ -49,6 +49,13 @@ void readSettings(const QString& path, ClientPolicy& policy) {
             } else {
                 policy.problems.append({path, where + u"max-message-age must be 1 to 86400 seconds; 600 is used"_qs});
             }
+        } else if (name == u"hold-time") {
+            bool ok = false;
+            const qint64 seconds = value.toLongLong(&ok);
+            if (ok && seconds >= 1 && seconds <= LONGEST_MAX_MESSAGE_AGE_SECONDS)
+                policy.holdSeconds = seconds;
+            else
+                policy.problems.append({path, where + u"hold-time must be 1 to 86400 seconds; 600 is used"_qs});
         } else {
             // A misspelt requirement must not pass unnoticed, nor leave the workstation open.
             policy.requireSignature = true;

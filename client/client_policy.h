@@ -7,6 +7,8 @@
 //                      require-signature = no | yes   (default no)
 //                      max-message-age = 600          seconds a signed message may differ from this
 //                                                     computer's clock (default 600, 1 to 86400)
+//                      hold-time = 600                seconds the host agent keeps a message while no
+//                                                     user session can show it (default 600, 1 to 86400)
 //   trusted-keys/    the public keys of the consoles whose messages are trusted: every file whose name
 //                    ends in ".pub" (what plinket_server --generate-key writes); the pop-up names the
 //                    signer by the name after the key on its line, else by the file name without ".pub"
@@ -36,6 +38,7 @@ namespace plinket {
 
 inline constexpr qint64 DEFAULT_MAX_MESSAGE_AGE_SECONDS = 600;
 inline constexpr qint64 LONGEST_MAX_MESSAGE_AGE_SECONDS = 86400;
+inline constexpr qint64 DEFAULT_HOLD_SECONDS = 600;
 
 // A file of the policy that is refused or not used as it stands, and why ("line 3: ...").
 struct PolicyProblem {
@@ -48,6 +51,7 @@ struct ClientPolicy {
     QStringList trustedKeyNames; // one per key: the signer's name the pop-up shows
     bool requireSignature = false;
     qint64 maxMessageAgeSeconds = DEFAULT_MAX_MESSAGE_AGE_SECONDS;
+    qint64 holdSeconds = DEFAULT_HOLD_SECONDS;
     QList<PolicyProblem> problems;
 
     // False: messages are taken as they come, nothing is checked.

@@ -24,11 +24,14 @@ struct IncomingMessage {
 // What the pop-up tells the receive loop about one message. `visible` is called once, when a person
 // can see the pop-up (checked, not assumed); `confirmed` once, when a person has deliberately pressed OK.
 // `waiting` is called at most once, when the pop-up could not be seen soon after it opened, with the
-// reason ("screen locked", ...). All run from the event loop; any may be left empty.
+// reason ("screen locked", "no user session", ...). `abandoned` only where a message can wait with nobody
+// to see it (the host agent, with no user session): it was held for the hold time and given up unseen, and
+// the loop moves on without a report. All run from the event loop; any may be left empty.
 struct PopupCallbacks {
     std::function<void()> visible;
     std::function<void()> confirmed;
     std::function<void(const QString& reason)> waiting;
+    std::function<void()> abandoned = nullptr; // an initializer: the pop-up's callers may leave it out
 };
 
 } // namespace plinket

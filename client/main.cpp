@@ -2,6 +2,10 @@
 // user presses OK, and answers the sender twice (shown, confirmed). No window of its own; the command line
 // has only --help, --version and --workstation-key, and the only settings are the workstation's signature
 // policy and report key in /etc/plinket (client_policy.h). Every way out of a normal start ends with exit code 0.
+//
+// Where the host agent runs (plinket_agent, which then owns the port for the whole computer), the
+// client is the pop-up of its user session instead: it takes the messages the agent hands it
+// (session_link.h) and leaves the network, the journal's 101 and 102 and the reports to the agent.
 
 #include "client_icon.h"
 #include "client_policy.h"
@@ -16,6 +20,7 @@
 #include "popup_window.h"
 #include "receiver.h"
 #include "session_end.h"
+#include "session_link.h"
 #include "single_instance.h"
 #include "widget_popup.h"
 
@@ -31,6 +36,35 @@ namespace {
 
 void showStartupError(const QString& text) {
     showMessageBox(BoxIcon::None, QStringLiteral("Error!"), text);
+}
+
+// The end of the session ends the client (event 103); then the start-up events.
+void watchSessionEnd(QApplication& app, SessionEndWatcher& sessionEnd) {
+    QObject::connect(&sessionEnd, &SessionEndWatcher::sessionEnding, [] { endSession(); });
+#if QT_CONFIG(sessionmanager)
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, [](QSessionManager&) { endSession(); });
+#else
+    (void)app;
+#endif
+    reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_STARTED, QString::fromUtf16(CLIENT_VERSION));
+    if (!popupDesktop().keepsOnTop)
+        reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_NOT_ON_TOP);
+    // Without X11 nothing tells whether a person can see the pop-up: it counts as seen once shown.
+    if (!VisibilityWatch::canVerify())
+        reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_WINDOW_MANAGER_LIMIT,
+                    QStringLiteral("be checked for being seen (it counts as seen once shown)"), windowManagerName());
+    treatUnplannedExitAsSessionEnd();
+}
+
+int runSessionMode(QApplication& app, SessionLink& agent) {
+    SessionEndWatcher sessionEnd;
+    watchSessionEnd(app, sessionEnd);
+    QObject::connect(&agent, &SessionLink::refusedLater, &app, [](const QString& reason) {
+        std::fprintf(stderr, "plinket_client: the host agent no longer serves this session: %s\n", qPrintable(reason));
+        QCoreApplication::exit(0);
+    });
+    QApplication::exec();
+    return 0;
 }
 
 void printProblem(const PolicyProblem& problem) {
@@ -84,6 +118,19 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(clientIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("plinket-client"));
 
+    WidgetPopup popup(popupFont(), systemWantsFadeEffects());
+    SessionLink agent(popup);
+    switch (agent.start(agentChannelName())) {
+    case AgentAnswer::Welcome:
+        return runSessionMode(app, agent);
+    case AgentAnswer::Refused:
+        // The agent owns the port and shows nothing here (a greeter, a session that is not graphical).
+        std::fprintf(stderr, "plinket_client: the host agent serves no pop-up here: %s\n", qPrintable(agent.refusal()));
+        return 0;
+    case AgentAnswer::NoAgent:
+        break;
+    }
+
     if (!initNetworking()) {
         showStartupError(QStringLiteral("Can't init TCP/IP stack."));
         return 0;
@@ -111,22 +158,8 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    WidgetPopup popup(popupFont(), state.fadeEffects);
-
     SessionEndWatcher sessionEnd;
-    QObject::connect(&sessionEnd, &SessionEndWatcher::sessionEnding, [] { endSession(); });
-#if QT_CONFIG(sessionmanager)
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, [](QSessionManager&) { endSession(); });
-#endif
-
-    reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_STARTED, QString::fromUtf16(CLIENT_VERSION));
-    if (!popupDesktop().keepsOnTop)
-        reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_NOT_ON_TOP);
-    // Without X11 nothing tells whether a person can see the pop-up: it counts as seen once shown.
-    if (!VisibilityWatch::canVerify())
-        reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_WINDOW_MANAGER_LIMIT,
-                    QStringLiteral("be checked for being seen (it counts as seen once shown)"), windowManagerName());
-    treatUnplannedExitAsSessionEnd();
+    watchSessionEnd(app, sessionEnd);
 
     Receiver receiver(state, popup, std::move(socket));
     const ClientPolicy policy = loadClientPolicy(clientPolicyDirectory());

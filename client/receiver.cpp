@@ -67,10 +67,15 @@ void Receiver::work() {
         else
             queue(m_ready, std::move(entry));
     }
+    if (!m_shown && !m_adopted.empty()) {
+        IncomingMessage adopted = std::move(m_adopted.front());
+        m_adopted.pop_front();
+        show(std::move(adopted));
+    }
     const qint64 handOverEnd = pass.nsecsElapsed() + SLICE_NS;
     while (!m_shown && !m_ready.isEmpty() && pass.nsecsElapsed() < handOverEnd)
         handle(m_ready.takeFront());
-    if (!m_unchecked.isEmpty() || (!m_shown && !m_ready.isEmpty()))
+    if (!m_unchecked.isEmpty() || (!m_shown && (!m_ready.isEmpty() || !m_adopted.empty())))
         scheduleWork();
 }
 
@@ -142,13 +147,23 @@ void Receiver::handle(const WaitingDatagram& waiting) {
         sendReport(message, REPORT_STATUS_CONFIRMED);
         return;
     }
+    show(std::move(message));
+}
+
+void Receiver::adopt(const IncomingMessage& message) {
+    m_adopted.push_back(message);
+    scheduleWork();
+}
+
+void Receiver::show(IncomingMessage message) {
     m_shown = std::move(message);
     m_popup.open(*m_shown, {[this] { showing(); }, [this] { confirm(); },
                             [this](const QString& reason) {
                                 if (m_shown)
                                     m_writeEvent(EVENT_CLIENT_WAITING, m_shown->fields.serverHost, m_shown->fields.id,
                                                  reason);
-                            }});
+                            },
+                            [this] { abandon(); }});
 }
 
 void Receiver::dropped(const WaitingDatagram& waiting, DropReason reason) {
@@ -185,6 +200,14 @@ void Receiver::confirm() {
     m_writeEvent(EVENT_CLIENT_CONFIRMED, message.serverHost, message.id, message.text);
     sendReport(shown, REPORT_STATUS_CONFIRMED);
     m_state.lastConfirmed = ConfirmedMessage{message.id, shown.senderAddress, message.text};
+    m_popup.close();
+    scheduleWork();
+}
+
+void Receiver::abandon() {
+    if (!m_shown)
+        return;
+    m_shown.reset();
     m_popup.close();
     scheduleWork();
 }

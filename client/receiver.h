@@ -26,6 +26,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -72,6 +73,11 @@ public:
     void setDropSummaryDelay(int ms) { m_dropSummary.setInterval(ms); }
 
     bool isShowing() const { return m_shown.has_value(); }
+
+    // Takes up a message that an earlier run already let through (a pop-up that a user session still
+    // shows after the host agent restarted): it is handed to the pop-up ahead of the socket, without
+    // the signature check or the repeat rule, which it passed when it arrived.
+    void adopt(const IncomingMessage& message);
     // Datagrams read and not yet handled (for tests and measurements).
     qsizetype waitingCount() const { return m_unchecked.size() + m_ready.size(); }
 
@@ -84,9 +90,11 @@ private:
     void queue(FairQueue& queue, WaitingDatagram&& entry);
     void scheduleWork();
     void handle(const WaitingDatagram& waiting);
+    void show(IncomingMessage message);
     void dropped(const WaitingDatagram& waiting, DropReason reason);
     void showing();
     void confirm();
+    void abandon();
     void sendReport(const IncomingMessage& message, int status) const;
     void writeDropSummary();
 
@@ -96,6 +104,7 @@ private:
     QSocketNotifier* m_notifier = nullptr;
     EventWriter m_writeEvent;
     std::optional<IncomingMessage> m_shown;
+    std::deque<IncomingMessage> m_adopted; // taken up from an earlier run: shown before the queues
     std::unique_ptr<MessageGate> m_gate;
     DropEventLimiter m_dropEvents;
     QTimer m_dropSummary; // armed only while drop events are being left out: no wake-ups otherwise

@@ -1,6 +1,6 @@
 #pragma once
 
-// One client per user session. Linux: an exclusive flock on a file in the user's runtime directory,
+// One client per user session. Linux: an exclusive flock on a file of the session in the user's runtime directory,
 // held for the life of the process and released by the kernel however the process ends, so a crashed
 // client never blocks the next one. Windows: the named mutex "Plinket Client".
 

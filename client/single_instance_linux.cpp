@@ -20,7 +20,12 @@ bool SingleInstance::acquire() {
     const QString runtimeDir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (runtimeDir.isEmpty())
         return true;
-    const QByteArray path = QFile::encodeName(QDir(runtimeDir).filePath(QStringLiteral("plinket-client.lock")));
+    // One per session, not per user: a user logged in twice (a terminal server and the console, say)
+    // has a pop-up in each session. The runtime directory is the user's, shared by their sessions.
+    const QString session = qEnvironmentVariable("XDG_SESSION_ID");
+    const QString name = session.isEmpty() ? QStringLiteral("plinket-client.lock")
+                                           : QStringLiteral("plinket-client-%1.lock").arg(session);
+    const QByteArray path = QFile::encodeName(QDir(runtimeDir).filePath(name));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return true;

@@ -70,18 +70,24 @@ set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "plinket-common ${same_version}")
 set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS "fonts-liberation")
 # The autostart entry is configuration: an administrator's change to it survives an upgrade.
 file(WRITE ${PROJECT_BINARY_DIR}/package-control/client/conffiles "${PLINKET_AUTOSTART_DIR}/plinket-client.desktop\n/etc/plinket/client.conf\n")
-# Purge removes the trusted keys as well (resources/package/plinket-client.postrm).
-configure_file(${PROJECT_SOURCE_DIR}/resources/package/plinket-client.postrm
-    ${PROJECT_BINARY_DIR}/package-control/client/postrm COPYONLY
-    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# The host agent's service: enabled and started on install, restarted on upgrade, stopped and disabled
+# on removal (the steps Debian's own helpers write for a packaged unit); purge removes the trusted keys
+# and the report key as well.
+foreach(script postinst prerm postrm)
+    configure_file(${PROJECT_SOURCE_DIR}/resources/package/client-${script}
+        ${PROJECT_BINARY_DIR}/package-control/client/${script} COPYONLY
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+endforeach()
 set(CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/package-control/client/conffiles
+    ${PROJECT_BINARY_DIR}/package-control/client/postinst ${PROJECT_BINARY_DIR}/package-control/client/prerm
     ${PROJECT_BINARY_DIR}/package-control/client/postrm)
 set(CPACK_COMPONENT_CLIENT_DESCRIPTION "receiver of the Plinket pop-up messenger
 Plinket is a pop-up messenger for office networks. This package holds the
-receiver that runs in every desktop session of a workstation: it starts at
-login, waits on UDP port 47127 for messages from the Plinket console, shows
-each one on top of all windows until the user presses OK, and reports back to
-the console when the message is shown and when it is confirmed.")
+receiver of a workstation: a system service (plinket-agent) waits on UDP port
+47127 for messages from the Plinket console and hands each one to the pop-up
+that runs in every desktop session on the computer, which shows it on top of
+all windows until the user presses OK. The console hears back when the
+message is shown and when it is confirmed.")
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME plinket-server)
 # The console's fixed-size controls are laid out for this face's metrics (shlibdeps adds the libraries).

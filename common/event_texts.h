@@ -38,6 +38,11 @@ inline constexpr int EVENT_CLIENT_WINDOW_MANAGER_LIMIT = 108;
 inline constexpr int EVENT_CLIENT_DROPS_SUMMARY = 109;
 // A configuration or key file refused or not used as it stands: %1 path, %2 why.
 inline constexpr int EVENT_CLIENT_FILE_REFUSED = 110;
+// A message held while nobody could see it, dropped after the hold time: %1 sender, %2 message ID, %3 text.
+inline constexpr int EVENT_CLIENT_EXPIRED = 112;
+// Structured fields of events 101 and 102 written by the host agent: who saw or confirmed the message.
+inline constexpr const char* JOURNAL_USER_FIELD = "PLINKET_USER";
+inline constexpr const char* JOURNAL_SESSION_FIELD = "PLINKET_SESSION";
 inline constexpr int EVENT_SERVER_DELIVERY_CLOSED = 101;
 inline constexpr int EVENT_SEND_DELIVERY_CLOSED = 101; // the console's event 101, written by plinket_send
 // A workstation's report key differs from the one pinned for it: %1 host, %2 address, %3 old and new key ids.

@@ -7,8 +7,6 @@
 #include <sys/uio.h>
 #include <systemd/sd-journal.h>
 
-#include <array>
-
 namespace plinket {
 
 bool registerEventSource(EventSource) {
@@ -16,7 +14,7 @@ bool registerEventSource(EventSource) {
 }
 
 void reportEvent(EventSource source, int eventType, int eventId, const QString& s1, const QString& s2,
-                 const QString& s3) {
+                 const QString& s3, const EventFields& extra) {
     (void)eventType; // every event of both programs is an information event: journal priority 6
     const EventText* text = findEventText(source, eventId);
     // MESSAGE (and the catalog's text, from the SHOWN fields) shows control and direction characters
@@ -27,7 +25,7 @@ void reportEvent(EventSource source, int eventType, int eventId, const QString& 
                                  : escapeEventString(s1 + u'\n' + s2 + u'\n' + s3, true);
 
     // Each field is "NAME=value"; sd_journal_sendv handles values with line breaks itself.
-    const std::array<QByteArray, 11> fields = {
+    QList<QByteArray> fields = {
         "MESSAGE=" + message.toUtf8(),
         QByteArray("MESSAGE_ID=") + (text ? text->messageId : ""),
         QByteArray("PRIORITY=6"),
@@ -40,7 +38,9 @@ void reportEvent(EventSource source, int eventType, int eventId, const QString& 
         QByteArray(JOURNAL_SHOWN_FIELDS[1]) + '=' + shown[1].toUtf8(),
         QByteArray(JOURNAL_SHOWN_FIELDS[2]) + '=' + shown[2].toUtf8(),
     };
-    std::array<iovec, fields.size()> iov{};
+    for (const auto& [name, value] : extra)
+        fields.append(name + '=' + value.toUtf8());
+    QList<iovec> iov(fields.size());
     int count = 0;
     for (const QByteArray& f : fields) {
         if (f == "MESSAGE_ID=")

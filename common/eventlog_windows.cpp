@@ -48,7 +48,7 @@ bool registerEventSource(EventSource source) {
 }
 
 void reportEvent(EventSource source, int eventType, int eventId, const QString& s1, const QString& s2,
-                 const QString& s3) {
+                 const QString& s3, const EventFields&) {
     const std::wstring name = toWide(eventSourceName(source));
     HANDLE log = RegisterEventSourceW(nullptr, name.c_str());
     if (!log)

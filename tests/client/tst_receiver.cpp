@@ -1,13 +1,16 @@
+#include "agent_sessions.h"
 #include "client_test_support.h"
 #include "fair_queue.h"
 #include "popup_window.h"
 #include "receiver.h"
+#include "session_link.h"
 #include "udp_send.h"
 #include "widget_popup.h"
 
 #include <QDateTime>
 #include <QNetworkDatagram>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTextEdit>
 
 #include <memory>
@@ -24,17 +27,31 @@ struct WrittenEvent {
     bool reportAlreadySent; // whether a report was waiting at the console when the event was written
 };
 
-// One client in this process: the real pop-up, the receive loop on UDP 47127, events recorded.
+// One client in this process: the real pop-up, the receive loop on UDP 47127, events recorded. Through
+// the agent, the receive loop hands its messages to the host agent's sessions, and the pop-up is that
+// of one session's client in session mode, connected to it over the local channel.
 struct Client {
     // OK counts at once: the timing of a person's act is the pop-up's own test.
-    explicit Client(FakeConsole& console) : popup(popupFont(), false, DeliberateAct{0, 0}) {
+    Client(FakeConsole& console, bool throughAgent) : popup(popupFont(), false, DeliberateAct{0, 0}) {
         state.hostName = u"PC-07"_qs;
         state.fqdn = u"PC-07.CORP.LAN"_qs;
         std::unique_ptr<MessageSocket> socket = MessageSocket::open();
         bound = socket != nullptr;
         if (!bound)
             return;
-        receiver = std::make_unique<Receiver>(state, popup, std::move(socket));
+        Popup* receiverPopup = &popup;
+        if (throughAgent) {
+            agent = std::make_unique<AgentSessions>(
+                [](qintptr) {
+                    return PeerVerdict{PeerSession{u"1"_qs, u"tester"_qs}, {}};
+                },
+                600000);
+            bound = agent->listen(folder.filePath(u"agent.sock"_qs));
+            link = std::make_unique<SessionLink>(popup);
+            bound = bound && link->start(folder.filePath(u"agent.sock"_qs)) == AgentAnswer::Welcome;
+            receiverPopup = agent.get();
+        }
+        receiver = std::make_unique<Receiver>(state, *receiverPopup, std::move(socket));
         receiver->setEventWriter([this, &console](int id, const QString& a, const QString& b, const QString& c) {
             events.append({id, {a, b, c}, console.hasPendingReport()});
         });
@@ -46,6 +63,9 @@ struct Client {
 
     ClientState state;
     WidgetPopup popup;
+    QTemporaryDir folder;
+    std::unique_ptr<AgentSessions> agent;
+    std::unique_ptr<SessionLink> link;
     std::unique_ptr<Receiver> receiver;
     QList<WrittenEvent> events;
     bool bound = false;
@@ -97,10 +117,18 @@ class TestReceiver final : public QObject {
 private slots:
     void initTestCase() { QVERIFY(m_console.listen()); }
 
+    // Every case runs with the client alone and through the host agent.
+    void initTestCase_data() {
+        QTest::addColumn<bool>("throughAgent");
+        QTest::newRow("alone") << false;
+        QTest::newRow("agent") << true;
+    }
+
     void init() {
         while (m_console.nextReport(0)) {
         }
-        m_client = std::make_unique<Client>(m_console);
+        QFETCH_GLOBAL(bool, throughAgent);
+        m_client = std::make_unique<Client>(m_console, throughAgent);
         QVERIFY(m_client->bound);
     }
     void cleanup() { m_client.reset(); }

@@ -27,6 +27,13 @@ private slots:
         QTest::newRow("client dropped") << int(EventSource::Client) << 106
                                         << QStringList{u"10.0.0.9"_qs, u"bad signature"_qs, u"42"_qs}
                                         << u"Message from 10.0.0.9 was dropped: bad signature.\nMessage ID: 42"_qs;
+        QTest::newRow("client held")
+            << int(EventSource::Client) << 107 << QStringList{u"ADMIN-PC"_qs, u"42"_qs, u"no user session"_qs}
+            << u"Message from ADMIN-PC is waiting to be seen: no user session. It is reported as received once it "
+               u"can be seen.\nMessage ID: 42"_qs;
+        QTest::newRow("client expired") << int(EventSource::Client) << 112
+                                        << QStringList{u"ADMIN-PC"_qs, u"42"_qs, u"Lunch"_qs}
+                                        << u"Sender: ADMIN-PC\nMessage ID: 42\nStatus: Expired unseen\nText:\nLunch"_qs;
         QTest::newRow("server closed")
             << int(EventSource::Server) << 101
             << QStringList{u"7"_qs, u"Lunch"_qs, u"ACC-1\t= Confirmed in 14:05:09\r\nSTORE\t= Not delivered\r\n"_qs}
@@ -76,14 +83,14 @@ private slots:
             QVERIFY(!seen.contains(id));
             seen.insert(id);
         }
-        QCOMPARE(seen.size(), 15);
+        QCOMPARE(seen.size(), 16);
     }
 
     void windowsMessageFile() {
         const QString mc = plinket::windowsMessageFile(EventSource::Client);
         QVERIFY(mc.contains(u"MessageId=103\r\nLanguage=English\r\nSystem shutdown signal was received. "
                             "Terminating.\r\n.\r\nLanguage=Russian\r\n"_qs));
-        QCOMPARE(mc.count(u"MessageId="_qs), 11);
+        QCOMPARE(mc.count(u"MessageId="_qs), 12);
         const QString server = plinket::windowsMessageFile(EventSource::Server);
         QCOMPARE(server.count(u"MessageId="_qs), 2);
         QVERIFY(server.contains(u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3\r\n.\r\n"_qs));
@@ -101,7 +108,7 @@ private slots:
             QVERIFY2(QRegularExpression(u"^[A-Z_]+$"_qs).match(m.captured(1)).hasMatch(), qPrintable(m.captured(0)));
             ++references;
         }
-        QCOMPARE(references, 66); // 33 insertion strings across the fourteen texts, in both languages
+        QCOMPARE(references, 72); // 36 insertion strings across the fifteen texts, in both languages
     }
 
     void catalogFilesMatchTable_data() {

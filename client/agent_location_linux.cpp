@@ -1,0 +1,9 @@
+#include "agent_channel.h"
+
+namespace plinket {
+
+QString agentChannelName() {
+    return QStringLiteral("/run/plinket/agent.sock");
+}
+
+} // namespace plinket
