@@ -33,7 +33,8 @@ mirror=${mirror:-http://deb.debian.org/debian}
 step "building the packages"
 "$source_dir/scripts/package" --no-build "$build" >"$build/agent-test-package.log" 2>&1 ||
     fail "scripts/package: $(tail -5 "$build/agent-test-package.log")"
-debs=("$build"/packages/plinket-client_*.deb "$build"/packages/plinket-server_*.deb)
+# Every package: the client and the console, and the sender and the catalogs they depend on.
+debs=("$build"/packages/plinket-{client,server,send,common}_*.deb)
 
 # A root with systemd, logind, Xvfb and the packages' libraries, made once for each set of the packages'
 # dependencies and kept (delete the folder to start afresh): the booted container has no network, so it
@@ -62,7 +63,7 @@ if [ ! -f "$prepared" ]; then
     cp "${debs[@]}" "$root/tmp/"
     chroot "$root" sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
         --no-install-recommends xvfb xauth x11-utils xdotool python3-minimal fonts-liberation /tmp/*.deb &&
-        apt-get purge -y -qq plinket-client plinket-server && rm -f /tmp/*.deb /var/cache/apt/archives/*.deb' \
+        apt-get purge -y -qq plinket-client plinket-server plinket-send plinket-common && rm -f /tmp/*.deb /var/cache/apt/archives/*.deb' \
         >"$cache/prepare.log" 2>&1 || fail "preparing the root (see $cache/prepare.log)"
     tar -C "$root" -cf "$prepared.part" . && mv "$prepared.part" "$prepared"
 else
@@ -339,7 +340,7 @@ logout alice
 
 step "apt-get purge: the agent stopped and disabled"
 in_box systemctl enable -q --now plinket-agent
-in_box sh -c 'DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq plinket-client plinket-server' >/dev/null 2>&1 ||
+in_box sh -c 'DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq plinket-client plinket-server plinket-send plinket-common' >/dev/null 2>&1 ||
     fail "purge"
 ! in_box systemctl is-active --quiet plinket-agent || fail "the agent still runs after purge"
 [ ! -e "$root/var/lib/plinket" ] || fail "/var/lib/plinket left after purge"
