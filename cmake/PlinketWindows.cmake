@@ -19,6 +19,19 @@ foreach(runtime libstdc++-6.dll libwinpthread-1.dll)
 endforeach()
 list(REMOVE_DUPLICATES PLINKET_WINDOWS_DLL_DIRS)
 
+# Import tables name libraries in lower case ("qt6core.dll"), and the packaging looks for them by that
+# name; Qt's are Qt6Core.dll. On Linux's case-sensitive disks a folder of lower-case copies lets it find
+# them (Windows does not mind the case of the names it is shipped).
+set(PLINKET_WINDOWS_PACKAGE_DLL_DIR ${CMAKE_BINARY_DIR}/package-dlls)
+foreach(dir ${PLINKET_WINDOWS_DLL_DIRS})
+    file(GLOB dlls ${dir}/*.dll)
+    foreach(dll ${dlls})
+        get_filename_component(name ${dll} NAME)
+        string(TOLOWER ${name} lower)
+        configure_file(${dll} ${PLINKET_WINDOWS_PACKAGE_DLL_DIR}/${lower} COPYONLY)
+    endforeach()
+endforeach()
+
 # The tests' offscreen platform reads its fonts with FreeType from one folder (QT_QPA_FONTDIR), with no
 # substitution of names: that folder holds only Liberation Sans, which has Arial's metrics (as
 # fontconfig gives it for Arial on Linux), so every font the tests ask for comes out the same.

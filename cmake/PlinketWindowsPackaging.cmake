@@ -22,7 +22,7 @@ foreach(component ${components})
     # Only our libraries' names and Qt's are resolved; the system's own (kernel32.dll, ...) are not shipped.
     install(RUNTIME_DEPENDENCY_SET plinket_${component}_libraries
         DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component}
-        DIRECTORIES ${PLINKET_WINDOWS_DLL_DIRS}
+        DIRECTORIES ${PLINKET_WINDOWS_PACKAGE_DLL_DIR} ${PLINKET_WINDOWS_DLL_DIRS}
         PRE_INCLUDE_REGEXES "^(qt6|lib)[^/\\\\]*\\.dll$"
         PRE_EXCLUDE_REGEXES ".*")
     install(FILES ${plugins}/platforms/qwindows.dll DESTINATION platforms COMPONENT ${component})

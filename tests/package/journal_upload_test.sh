@@ -34,8 +34,10 @@ bc_readme_block "$readme" "journal-upload.conf.d" >"$(bc_dir ws)/root/upload.sh"
 bc_exec ws sh -e /root/upload.sh
 
 bc_step "events on the workstation: the client starts, shows a message, ends"
+# Nobody logs in here: the client runs on its own, as on a computer without the host agent (README).
+bc_exec ws systemctl disable --now plinket-agent
 bc_exec ws systemd-run -q --unit=plinket-client -E QT_QPA_PLATFORM=offscreen /usr/bin/plinket_client
-client_started() { bc_exec ws journalctl -q -t "Plinket Client" PLINKET_EVENT_ID=100 | grep -q .; }
+client_started() { bc_exec ws journalctl -q -t "Plinket Client" PLINKET_EVENT_ID=100 _COMM=plinket_client | grep -q .; }
 bc_wait 30 "event 100 on the workstation" client_started
 bc_exec ws plinket_send --host 127.0.0.1 --require delivered --wait 30 "Central logs" >/dev/null ||
     bc_fail "the workstation's client did not show the message"
