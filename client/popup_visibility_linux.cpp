@@ -375,7 +375,8 @@ private:
     }
     static QList<uint32_t> values32(const QByteArray& bytes) {
         QList<uint32_t> values(bytes.size() / 4);
-        std::memcpy(values.data(), bytes.constData(), size_t(values.size()) * 4);
+        if (!values.isEmpty()) // an empty list has no storage: memcpy must not see its null pointer
+            std::memcpy(values.data(), bytes.constData(), size_t(values.size()) * 4);
         return values;
     }
     std::optional<uint32_t> cardinal(xcb_window_t window, int atom) {
