@@ -393,7 +393,11 @@ private slots:
                                         seen ? u"on the screen"_qs : u"not on the screen"_qs, detail));
                 QTest::qWait(300);
                 click(okAt);
-                const auto second = m_console.nextReport(5000);
+                auto second = m_console.nextReport(2500);
+                if (!second) { // a screen saver fading out may still hold the pointer: a person clicks again
+                    click(okAt);
+                    second = m_console.nextReport(5000);
+                }
                 return report.value_or(test::Report{}).status == u"1" && seen &&
                        second.value_or(test::Report{}).status == u"2";
             };
@@ -410,7 +414,7 @@ private slots:
             // A focused "always on top" window over the centre, clicked again while the pop-up is open.
             QProcess rival;
             desktop.startProgram(rival, QStringLiteral(PLINKET_DESKTOP_PROBE), u"xcb"_qs, {u"above"_qs});
-            QTRY_VERIFY_WITH_TIMEOUT(!showsNow(QRect(SCREEN_CENTRE, QSize(40, 40))), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!showsNow(QRect(SCREEN_CENTRE, QSize(40, 40))), 20000);
             click(SCREEN_CENTRE + QPoint(300, 150));
             FakeConsole::sendMessage(u"EN"_qs, u"6"_qs, u"Meeting at 3"_qs, u"ADMIN-PC"_qs);
             const auto aboveReport = m_console.nextReport(10000);
