@@ -43,7 +43,7 @@ QList<QByteArrayView> linesOf(QByteArrayView text) {
 } // namespace
 
 WorkstationKeys::WorkstationKeys(QString path, EventSource source, KeyChanged keyChanged)
-    : m_path(std::move(path)), m_source(source), m_keyChanged(std::move(keyChanged)) {
+    : m_path(std::move(path)), m_keyChanged(std::move(keyChanged)) {
     if (!m_keyChanged)
         m_keyChanged = [source](const QString& host, const QString& address, const QString& keys) {
             reportEvent(source, EVENT_TYPE_INFORMATION, EVENT_REPORT_KEY_CHANGED, host, address, keys);

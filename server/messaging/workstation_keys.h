@@ -71,7 +71,6 @@ private:
     };
 
     QString m_path;
-    EventSource m_source;
     KeyChanged m_keyChanged;
     std::atomic<qint64> m_expectedTime{0};
     mutable QMutex m_mutex; // guards everything below
