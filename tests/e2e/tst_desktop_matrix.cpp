@@ -7,8 +7,8 @@
 // (X11 and XWayland) it is also required.
 //
 // Run without arguments, the program runs every session side by side, each in a private namespace of its
-// own (with_private_desktop.sh), at most MATRIX_JOBS at a time, and prints each session's output when it
-// ends; a session runs as "tst_desktop_matrix promises:SESSION".
+// own (with_private_desktop.sh), at most MATRIX_JOBS at a time, and prints the failed sessions' output
+// first; a session runs as "tst_desktop_matrix promises:SESSION".
 
 #include "client_test_support.h"
 #include "journal_capture.h"
@@ -186,14 +186,24 @@ const QStringList SESSIONS = {u"kwin-x11"_qs,      u"mutter-x11"_qs,      u"open
                               u"kwin-xwayland"_qs, u"mutter-xwayland"_qs, u"kwin-wayland"_qs, u"mutter-wayland"_qs};
 constexpr int MATRIX_JOBS = 4;
 
-// Runs every session in a namespace of its own, MATRIX_JOBS at a time; returns how many failed.
+// Runs every session in a namespace of its own, MATRIX_JOBS at a time; returns how many failed. A failed
+// session's output is printed when it ends, a passed one's only at the end (a line says it passed), so
+// that the first lines of a failing run, which is what CI shows, are the failure.
 int runSessionsSideBySide(const QString& self) {
     QList<QProcess*> running;
+    QByteArray passedOutput;
     int next = 0, failed = 0;
     const auto finish = [&](QProcess* p) {
-        std::fputs(p->readAll().constData(), stdout);
+        const QByteArray output = p->readAll();
+        const QByteArray session = p->arguments().value(1).toUtf8();
+        if (p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0) {
+            ++failed;
+            std::printf("session %s FAILED:\n%s", session.constData(), output.constData());
+        } else {
+            std::printf("session %s passed\n", session.constData());
+            passedOutput += output;
+        }
         std::fflush(stdout);
-        failed += p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0;
         running.removeOne(p);
         delete p;
     };
@@ -211,6 +221,8 @@ int runSessionsSideBySide(const QString& self) {
             if (p->waitForFinished(100))
                 finish(p);
     }
+    std::fputs(passedOutput.constData(), stdout);
+    std::fflush(stdout);
     return failed;
 }
 
