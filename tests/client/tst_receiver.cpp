@@ -533,6 +533,44 @@ private slots:
         expectReport(u"2"_qs);
     }
 
+    // A policy read again applies to the next datagram: one already queued behind the pop-up is still
+    // shown (its key since dropped), one after it is not; the replay record outlives the change.
+    void policyReadAgainUnderOpenPopup() {
+        // A datagram screened before its key was dropped is verified with that key; the next is not let in.
+        const std::unique_ptr<MessageGate> gate = signaturesRequired();
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const QByteArray early = signedMessage(u"80"_qs);
+        GateVerdict screened = gate->screen(early, now);
+        QVERIFY(screened.needsVerify);
+        ClientPolicy noKey;
+        noKey.requireSignature = true;
+        gate->setPolicy(noKey);
+        QVERIFY(gate->verify(early, screened));
+        QCOMPARE(gate->screen(early, now).drop, DropReason::UnknownKey);
+
+        m_client->receiver->setMessageGate(signaturesRequired());
+        const QByteArray first = signedMessage(u"81"_qs);
+        FakeConsole::sendRaw(first);
+        QCOMPARE(next(), u"81 1"_qs);
+        const QByteArray queued = signedMessage(u"82"_qs);
+        FakeConsole::sendRaw(queued);
+        qint64 waiting = -1;
+        QTRY_VERIFY(test::udpPortBound(MESSAGE_PORT, &waiting) && waiting == 0);
+        m_client->receiver->setPolicy(noKey);
+        FakeConsole::sendRaw(signedMessage(u"83"_qs));
+        QTRY_VERIFY(test::udpPortBound(MESSAGE_PORT, &waiting) && waiting == 0);
+        noKey.trustedKeys = {consoleKey().publicKey()};
+        m_client->receiver->setPolicy(noKey);
+        m_client->pressOk();
+        QCOMPARE(next(), u"81 2"_qs);
+        QCOMPARE(next(), u"82 1"_qs);
+        m_client->pressOk();
+        QCOMPARE(next(), u"82 2"_qs);
+        FakeConsole::sendRaw(first); // a replay
+        FakeConsole::sendRaw(signedMessage(u"84"_qs));
+        QCOMPARE(next(), u"84 1"_qs);
+    }
+
     // Drops beyond the journal's limit (one event per sender per second) are summed up once, a minute
     // after the first of them: how many, from how many senders. No timer runs while nothing is dropped.
     void droppedFloodIsSummedUp() {

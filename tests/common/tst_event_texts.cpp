@@ -31,6 +31,11 @@ private slots:
             << int(EventSource::Client) << 107 << QStringList{u"ADMIN-PC"_qs, u"42"_qs, u"no user session"_qs}
             << u"Message from ADMIN-PC is waiting to be seen: no user session. It is reported as received once it "
                u"can be seen.\nMessage ID: 42"_qs;
+        QTest::newRow("policy read again")
+            << int(EventSource::Client) << 111
+            << QStringList{u"/etc/plinket"_qs, u"require-signature no -> yes; trusted keys: 1 -> 2"_qs, {}}
+            << u"The settings in /etc/plinket were read again and apply from the next message: require-signature no "
+               u"-> yes; trusted keys: 1 -> 2."_qs;
         QTest::newRow("client expired") << int(EventSource::Client) << 112
                                         << QStringList{u"ADMIN-PC"_qs, u"42"_qs, u"Lunch"_qs}
                                         << u"Sender: ADMIN-PC\nMessage ID: 42\nStatus: Expired unseen\nText:\nLunch"_qs;
@@ -83,14 +88,14 @@ private slots:
             QVERIFY(!seen.contains(id));
             seen.insert(id);
         }
-        QCOMPARE(seen.size(), 16);
+        QCOMPARE(seen.size(), 17);
     }
 
     void windowsMessageFile() {
         const QString mc = plinket::windowsMessageFile(EventSource::Client);
         QVERIFY(mc.contains(u"MessageId=103\r\nLanguage=English\r\nSystem shutdown signal was received. "
                             "Terminating.\r\n.\r\nLanguage=Russian\r\n"_qs));
-        QCOMPARE(mc.count(u"MessageId="_qs), 12);
+        QCOMPARE(mc.count(u"MessageId="_qs), 13);
         const QString server = plinket::windowsMessageFile(EventSource::Server);
         QCOMPARE(server.count(u"MessageId="_qs), 2);
         QVERIFY(server.contains(u"ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3\r\n.\r\n"_qs));
@@ -108,7 +113,7 @@ private slots:
             QVERIFY2(QRegularExpression(u"^[A-Z_]+$"_qs).match(m.captured(1)).hasMatch(), qPrintable(m.captured(0)));
             ++references;
         }
-        QCOMPARE(references, 72); // 36 insertion strings across the fifteen texts, in both languages
+        QCOMPARE(references, 76); // 38 insertion strings across the sixteen texts, in both languages
     }
 
     void catalogFilesMatchTable_data() {
