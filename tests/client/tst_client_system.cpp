@@ -13,7 +13,6 @@
 #include <QTest>
 #include <QUdpSocket>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -40,10 +39,8 @@ private:
 // Writes a policy file as an editor does: a new file renamed over the old one (`inPlace`: rewritten).
 bool writePolicyFile(const QString& path, const QByteArray& bytes, bool inPlace = false) {
     QFile file(inPlace ? path : path + u".new"_qs);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        return false;
-    file.close();
-    return inPlace || std::rename(qPrintable(file.fileName()), qPrintable(path)) == 0;
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() &&
+           (inPlace || std::rename(qPrintable(file.fileName()), qPrintable(path)) == 0);
 }
 
 QByteArray trustedKeyLine(char seed) {
@@ -157,89 +154,52 @@ private slots:
         QCOMPARE((reloads ? ending : reload).count(), 0);
     }
 
-    // The policy read again from the real file system when its files change. Each row starts from
-    // client.conf and key files k0.pub, k1.pub... (one key each, by seed), then changes them: a
-    // client.conf given is renamed over the old one, key files are rewritten in place, made or deleted.
+    // The policy read again from the real file system after an edit. A row starts from client.conf and a
+    // key file per seed letter (k0.pub, ...); renames a new client.conf over the old ("666": then makes it
+    // writable by all), rewrites key files in place ("!": damaged); and expects event 111's text, the number
+    // of events 110, require-signature and the number of keys trusted.
     void policyReadAgain_data() {
-        QTest::addColumn<QByteArray>("conf");
-        QTest::addColumn<QByteArray>("keys");
-        QTest::addColumn<QByteArray>("newConf"); // empty: unchanged; "-": deleted; "666 ...": that mode
-        QTest::addColumn<QByteArray>("newKeys"); // "!": a damaged key file
-        QTest::addColumn<QString>("changed");    // event 111's text; empty: no event
-        QTest::addColumn<int>("refused");        // events 110
-        QTest::addColumn<bool>("require");
-        QTest::addColumn<int>("keyCount");
+        QTest::addColumn<QByteArrayList>("edit"); // client.conf, keys, new client.conf, new keys
+        QTest::addColumn<QString>("expected");
         const QByteArray no = "require-signature = no\n", yes = "require-signature = yes\n";
-        QTest::newRow("switched on") << no << QByteArray("a") << yes << QByteArray("a")
-                                     << u"require-signature no -> yes"_qs << 0 << true << 1;
-        QTest::newRow("times") << QByteArray("max-message-age = 600\nhold-time = 600\n") << QByteArray("")
-                               << QByteArray("max-message-age = 30\nhold-time = 60\n") << QByteArray("")
-                               << u"max-message-age 600 -> 30; hold-time 600 -> 60"_qs << 0 << false << 0;
-        QTest::newRow("same text again") << yes << QByteArray("a") << yes << QByteArray("a") << QString() << 0 << true
-                                         << 1;
-        // A file that cannot be used keeps what applied, not the strict fallback a start would take.
-        QTest::newRow("misspelt: old kept") << no << QByteArray() << QByteArray("require-signatur = yes\n")
-                                            << QByteArray() << QString() << 1 << false << 0;
-        QTest::newRow("bad value: old kept") << no << QByteArray() << QByteArray("require-signature = maybe\n")
-                                             << QByteArray() << QString() << 1 << false << 0;
-        QTest::newRow("others may write it: old kept")
-            << no << QByteArray() << QByteArray("666 require-signature = yes\n") << QByteArray() << QString() << 1
-            << false << 0;
-        QTest::newRow("deleted: the defaults, said") << yes << QByteArray("") << QByteArray("-") << QByteArray("")
-                                                     << u"require-signature yes -> no"_qs << 0 << false << 0;
-        QTest::newRow("key added") << no << QByteArray("a") << QByteArray("") << QByteArray("ab")
-                                   << u"trusted keys: 1 -> 2"_qs << 0 << false << 2;
-        QTest::newRow("key removed") << no << QByteArray("ab") << QByteArray("") << QByteArray("a")
-                                     << u"trusted keys: 2 -> 1"_qs << 0 << false << 1;
-        QTest::newRow("key replaced") << no << QByteArray("a") << QByteArray("") << QByteArray("b")
-                                      << u"trusted keys: 1 -> 1 (1 added, 1 removed)"_qs << 0 << false << 1;
-        QTest::newRow("damaged key: old keys, new settings")
-            << yes << QByteArray("a") << no << QByteArray("b!") << u"require-signature yes -> no"_qs << 1 << false << 1;
+        QTest::newRow("switched on") << QByteArrayList{no, "a", yes, "a"} << u"require-signature no -> yes|0|1|1"_qs;
+        QTest::newRow("same text again") << QByteArrayList{yes, "a", yes, "a"} << u"|0|1|1"_qs;
+        // What cannot be used keeps what applied before, not the strict fallback of a start.
+        QTest::newRow("misspelt") << QByteArrayList{no, "", "require-signatur = yes\n", ""} << u"|1|0|0"_qs;
+        QTest::newRow("writable by all") << QByteArrayList{no, "", "666" + yes, ""} << u"|1|0|0"_qs;
+        QTest::newRow("key added") << QByteArrayList{no, "a", "", "ab"} << u"trusted keys: 1 -> 2|0|0|2"_qs;
+        QTest::newRow("key removed") << QByteArrayList{no, "ab", "", "a"} << u"trusted keys: 2 -> 1|0|0|1"_qs;
+        QTest::newRow("damaged key: old keys")
+            << QByteArrayList{yes, "a", no, "b!"} << u"require-signature yes -> no|1|0|1"_qs;
     }
     void policyReadAgain() {
-        QFETCH(QByteArray, conf);
-        QFETCH(QByteArray, keys);
-        QFETCH(QByteArray, newConf);
-        QFETCH(QByteArray, newKeys);
+        QFETCH(QByteArrayList, edit);
         QTemporaryDir dir;
-        const QString confPath = dir.filePath(u"client.conf"_qs);
-        QVERIFY(QDir(dir.path()).mkdir(u"trusted-keys"_qs));
-        const auto keyPath = [&dir](qsizetype i) { return dir.filePath(u"trusted-keys/k%1.pub"_qs.arg(i)); };
-        QVERIFY(writePolicyFile(confPath, conf));
-        if (onWindows() || QFileInfo(confPath).ownerId() != 0)
+        const QString conf = dir.filePath(u"client.conf"_qs);
+        const auto key = [&dir](qsizetype i) { return dir.filePath(u"trusted-keys/k%1.pub"_qs.arg(i)); };
+        QVERIFY(QDir(dir.path()).mkdir(u"trusted-keys"_qs) && writePolicyFile(conf, edit[0]));
+        if (onWindows() || QFileInfo(conf).ownerId() != 0)
             QSKIP("policy files must belong to root");
-        for (qsizetype i = 0; i < keys.size(); ++i)
-            QVERIFY(writePolicyFile(keyPath(i), trustedKeyLine(keys[i])));
-
+        for (qsizetype i = 0; i < edit[1].size(); ++i)
+            QVERIFY(writePolicyFile(key(i), trustedKeyLine(edit[1][i])));
         PolicyWatcher watcher(dir.path());
-        QVERIFY(watcher.startupProblems().isEmpty());
         QSignalSpy changed(&watcher, &PolicyWatcher::changed);
         QSignalSpy refused(&watcher, &PolicyWatcher::refused);
         QSignalSpy read(&watcher, &PolicyWatcher::readAgain);
-        if (newConf == "-") {
-            QVERIFY(QFile::remove(confPath));
-        } else if (newConf.startsWith("666 ")) {
-            QVERIFY(writePolicyFile(confPath, newConf.mid(4)));
-            QVERIFY(QFile::setPermissions(confPath, QFileDevice::Permissions(0x6666)));
-        } else if (!newConf.isEmpty()) {
-            QVERIFY(writePolicyFile(confPath, newConf));
-        }
-        for (qsizetype i = 0; i < std::max(keys.size(), newKeys.size()); ++i) {
-            if (i >= newKeys.size())
-                QVERIFY(QFile::remove(keyPath(i)));
-            else if (i >= keys.size() || newKeys[i] != keys[i])
-                QVERIFY(writePolicyFile(
-                    keyPath(i), newKeys[i] == '!' ? QByteArray("ed25519 ???\n") : trustedKeyLine(newKeys[i]), true));
-        }
+        const bool open = edit[2].startsWith("666");
+        QVERIFY(edit[2].isEmpty() || writePolicyFile(conf, edit[2].mid(open ? 3 : 0)));
+        QVERIFY(!open || QFile::setPermissions(conf, QFileDevice::Permissions(0x6666)));
+        for (qsizetype i = 0; i < edit[3].size(); ++i) // an unchanged key file rewritten changes nothing
+            QVERIFY(writePolicyFile(key(i), edit[3][i] == '!' ? "ed25519 ?\n" : trustedKeyLine(edit[3][i]), true));
+        QVERIFY(edit[1].size() <= edit[3].size() || QFile::remove(key(edit[3].size())));
         QTRY_VERIFY_WITH_TIMEOUT(read.count() > 0, 10000);
-        QTEST(changed.isEmpty() ? QString() : changed.last().at(1).toString(), "changed");
         QVERIFY(changed.count() <= 1);
-        QTEST(int(refused.count()), "refused");
-        QTEST(watcher.policy().requireSignature, "require");
-        QTEST(int(watcher.policy().trustedKeys.size()), "keyCount");
-
+        const QStringList seen{changed.isEmpty() ? QString() : changed[0][1].toString(),
+                               QString::number(refused.count()), QString::number(watcher.policy().requireSignature),
+                               QString::number(watcher.policy().trustedKeys.size())};
+        QTEST(seen.join(u'|'), "expected");
         // The watch holds after the change (a file replaced by rename is watched under its name again).
-        QVERIFY(writePolicyFile(confPath, "hold-time = 77\n"));
+        QVERIFY(writePolicyFile(conf, "hold-time = 77\n"));
         QTRY_COMPARE_WITH_TIMEOUT(watcher.policy().holdSeconds, 77, 10000);
     }
 

@@ -31,11 +31,6 @@ private slots:
             << int(EventSource::Client) << 107 << QStringList{u"ADMIN-PC"_qs, u"42"_qs, u"no user session"_qs}
             << u"Message from ADMIN-PC is waiting to be seen: no user session. It is reported as received once it "
                u"can be seen.\nMessage ID: 42"_qs;
-        QTest::newRow("policy read again")
-            << int(EventSource::Client) << 111
-            << QStringList{u"/etc/plinket"_qs, u"require-signature no -> yes; trusted keys: 1 -> 2"_qs, {}}
-            << u"The settings in /etc/plinket were read again and apply from the next message: require-signature no "
-               u"-> yes; trusted keys: 1 -> 2."_qs;
         QTest::newRow("client expired") << int(EventSource::Client) << 112
                                         << QStringList{u"ADMIN-PC"_qs, u"42"_qs, u"Lunch"_qs}
                                         << u"Sender: ADMIN-PC\nMessage ID: 42\nStatus: Expired unseen\nText:\nLunch"_qs;
