@@ -14,6 +14,7 @@
 #include "eventlog.h"
 #include "message_socket.h"
 #include "network_init.h"
+#include "policy_watcher.h"
 #include "receiver.h"
 #include "session_peer.h"
 #include "signal_watcher.h"
@@ -52,9 +53,11 @@ int runAgent(int argc, char* argv[]) {
     registerEventSource(EventSource::Client);
 
     // The workstation's report key belongs to the user the agent runs as (the package makes it so).
-    const ClientPolicy policy = loadClientPolicy(clientPolicyDirectory());
+    // The policy is read again when its files change, and on SIGHUP (systemctl reload plinket-agent).
+    PolicyWatcher policy(clientPolicyDirectory());
+    journalPolicyChanges(policy, "plinket_agent");
     const WorkstationKey workstationKey = loadWorkstationKey(clientPolicyDirectory(), true);
-    QList<PolicyProblem> problems = policy.problems;
+    QList<PolicyProblem> problems = policy.startupProblems();
     if (workstationKey.problem)
         problems.append(*workstationKey.problem);
     for (const PolicyProblem& problem : std::as_const(problems)) {
@@ -63,7 +66,7 @@ int runAgent(int argc, char* argv[]) {
                     problem.reason);
     }
 
-    AgentSessions sessions(checkPeer, policy.holdSeconds * 1000);
+    AgentSessions sessions(checkPeer, policy.policy().holdSeconds * 1000);
     const QList<IncomingMessage> restored = sessions.restoreFrom(agentStateFile());
     std::unique_ptr<Receiver> receiver;
     if (!sessions.listen(agentChannelName())) {
@@ -75,9 +78,10 @@ int runAgent(int argc, char* argv[]) {
     QObject::connect(&monitor, &SessionMonitor::changed, &sessions,
                      [&sessions] { sessions.recheckSessions(sessionStillOpen); });
 
-    SignalWatcher stop({StopSignal::Terminate, StopSignal::Interrupt, StopSignal::HangUp});
+    SignalWatcher stop({StopSignal::Terminate, StopSignal::Interrupt, StopSignal::Reload});
     // The sessions keep their pop-ups; they re-announce them to the next agent (an upgrade's restart).
     QObject::connect(&stop, &SignalWatcher::arrived, &app, &QCoreApplication::quit);
+    QObject::connect(&stop, &SignalWatcher::reloadRequested, &policy, &PolicyWatcher::reread);
 
     reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_STARTED, QString::fromUtf16(CLIENT_VERSION));
 
@@ -102,8 +106,7 @@ int runAgent(int argc, char* argv[]) {
         receiver->setEventWriter([&sessions](int id, const QString& s1, const QString& s2, const QString& s3) {
             reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, id, s1, s2, s3, sessions.viewerFields());
         });
-        if (policy.checksSignatures())
-            receiver->setMessageGate(std::make_unique<MessageGate>(policy));
+        receiver->setPolicy(policy.policy());
         receiver->setWorkstationKey(workstationKey.key);
         for (const IncomingMessage& message : restored)
             receiver->adopt(message);
@@ -111,6 +114,11 @@ int runAgent(int argc, char* argv[]) {
         serviceReady(status());
     };
     QObject::connect(&portRetry, &QTimer::timeout, &app, startReceiving);
+    QObject::connect(&policy, &PolicyWatcher::changed, &app, [&](const ClientPolicy& changed) {
+        sessions.setHoldMs(changed.holdSeconds * 1000);
+        if (receiver)
+            receiver->setPolicy(changed);
+    });
     startReceiving();
     return QCoreApplication::exec();
 }

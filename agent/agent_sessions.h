@@ -68,6 +68,8 @@ public:
     // Listens on `name` (a socket path, or a pipe name on Windows), open to every local user: the
     // check of each connection decides. False when it cannot listen.
     bool listen(const QString& name);
+    // A hold time read again: for the holds that begin from now on.
+    void setHoldMs(qint64 holdMs) { m_holdMs = holdMs; }
 
     void open(const IncomingMessage& message, PopupCallbacks callbacks) override;
     void close() override;

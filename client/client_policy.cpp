@@ -108,10 +108,61 @@ QByteArray workstationKeyText(const SigningKey& key) {
 } // namespace
 
 ClientPolicy loadClientPolicy(const QString& directory) {
+    return combinedPolicy(loadClientSettings(directory), loadTrustedKeys(directory));
+}
+
+ClientPolicy loadClientSettings(const QString& directory) {
     ClientPolicy policy;
     readSettings(QDir(directory).filePath(u"client.conf"_qs), policy);
+    return policy;
+}
+
+ClientPolicy loadTrustedKeys(const QString& directory) {
+    ClientPolicy policy;
     readTrustedKeys(QDir(directory).filePath(u"trusted-keys"_qs), policy);
     return policy;
+}
+
+ClientPolicy combinedPolicy(const ClientPolicy& settings, const ClientPolicy& keys) {
+    ClientPolicy policy = settings;
+    policy.trustedKeys = keys.trustedKeys;
+    policy.trustedKeyNames = keys.trustedKeyNames;
+    policy.requireSignature = settings.requireSignature || keys.requireSignature;
+    policy.problems += keys.problems;
+    return policy;
+}
+
+QString describePolicyChange(const ClientPolicy& before, const ClientPolicy& after) {
+    QStringList changes;
+    const auto yesNo = [](bool yes) { return yes ? u"yes"_qs : u"no"_qs; };
+    if (before.requireSignature != after.requireSignature)
+        changes.append(u"require-signature "_qs + yesNo(before.requireSignature) + u" -> "_qs +
+                       yesNo(after.requireSignature));
+    const auto seconds = [&changes](const char16_t* name, qint64 from, qint64 to) {
+        if (from != to)
+            changes.append(QString::fromUtf16(name) + u' ' + QString::number(from) + u" -> "_qs + QString::number(to));
+    };
+    seconds(u"max-message-age", before.maxMessageAgeSeconds, after.maxMessageAgeSeconds);
+    seconds(u"hold-time", before.holdSeconds, after.holdSeconds);
+    qsizetype added = 0, renamed = 0;
+    for (qsizetype i = 0; i < after.trustedKeys.size(); ++i) {
+        const qsizetype was = before.trustedKeys.indexOf(after.trustedKeys[i]);
+        if (was < 0)
+            ++added;
+        else if (before.trustedKeyNames.value(was) != after.trustedKeyNames.value(i))
+            ++renamed;
+    }
+    const qsizetype removed = before.trustedKeys.size() - (after.trustedKeys.size() - added);
+    if (added > 0 || removed > 0) {
+        QString keys = u"trusted keys: "_qs + QString::number(before.trustedKeys.size()) + u" -> "_qs +
+                       QString::number(after.trustedKeys.size());
+        if (added > 0 && removed > 0) // the count alone would hide a replaced key
+            keys += u" ("_qs + QString::number(added) + u" added, "_qs + QString::number(removed) + u" removed)"_qs;
+        changes.append(keys);
+    }
+    if (renamed > 0)
+        changes.append(u"signer names: "_qs + QString::number(renamed) + u" changed"_qs);
+    return changes.join(u"; "_qs);
 }
 
 WorkstationKey loadWorkstationKey(const QString& directory, bool make) {

@@ -1,7 +1,8 @@
 #pragma once
 
-// The workstation's policy for signed messages, read once at start-up from a system-wide folder that
-// only administrators can change (Linux /etc/plinket, Windows %ProgramData%\Plinket):
+// The workstation's policy for signed messages, read at start-up, and again when it changes
+// (policy_watcher.h), from a system-wide folder that only administrators can change (Linux /etc/plinket,
+// Windows %ProgramData%\Plinket):
 //
 //   client.conf      "name = value" lines; "#" and ";" begin comments
 //                      require-signature = no | yes   (default no)
@@ -63,6 +64,17 @@ QString clientPolicyDirectory();
 
 // Reads client.conf and trusted-keys/*.pub from `directory`; a missing file or folder is no problem.
 ClientPolicy loadClientPolicy(const QString& directory);
+
+// The two parts of it, each read on its own so that a re-read can keep the part it cannot use:
+// client.conf (requireSignature, the two times) and trusted-keys (the keys and their names; a refused
+// folder sets requireSignature). combinedPolicy() joins them as loadClientPolicy() does.
+ClientPolicy loadClientSettings(const QString& directory);
+ClientPolicy loadTrustedKeys(const QString& directory);
+ClientPolicy combinedPolicy(const ClientPolicy& settings, const ClientPolicy& keys);
+
+// What differs from `before` to `after`, short and without key material, for the journal:
+// "require-signature yes -> no; trusted keys: 2 -> 3". Empty when nothing that counts differs.
+QString describePolicyChange(const ClientPolicy& before, const ClientPolicy& after);
 
 inline constexpr auto WORKSTATION_KEY_FILE_NAME = u"workstation.key";
 

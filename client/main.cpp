@@ -1,7 +1,8 @@
 // plinket_client: waits on UDP 47127 for messages from the console, shows each one in a pop-up until the
 // user presses OK, and answers the sender twice (shown, confirmed). No window of its own; the command line
 // has only --help, --version and --workstation-key, and the only settings are the workstation's signature
-// policy and report key in /etc/plinket (client_policy.h). Every way out of a normal start ends with exit code 0.
+// policy and report key in /etc/plinket (client_policy.h), read again when they change or on SIGHUP
+// (policy_watcher.h). Every way out of a normal start ends with exit code 0.
 //
 // Where the host agent runs (plinket_agent, which then owns the port for the whole computer), the
 // client is the pop-up of its user session instead: it takes the messages the agent hands it
@@ -15,6 +16,7 @@
 #include "eventlog.h"
 #include "message_box.h"
 #include "network_init.h"
+#include "policy_watcher.h"
 #include "popup_native.h"
 #include "popup_visibility.h"
 #include "popup_window.h"
@@ -162,9 +164,9 @@ int main(int argc, char* argv[]) {
     watchSessionEnd(app, sessionEnd);
 
     Receiver receiver(state, popup, std::move(socket));
-    const ClientPolicy policy = loadClientPolicy(clientPolicyDirectory());
+    PolicyWatcher policy(clientPolicyDirectory());
     const WorkstationKey workstationKey = loadWorkstationKey(clientPolicyDirectory(), true);
-    QList<PolicyProblem> problems = policy.problems;
+    QList<PolicyProblem> problems = policy.startupProblems();
     if (workstationKey.problem)
         problems.append(*workstationKey.problem);
     for (const PolicyProblem& problem : std::as_const(problems)) {
@@ -172,8 +174,13 @@ int main(int argc, char* argv[]) {
         reportEvent(EventSource::Client, EVENT_TYPE_INFORMATION, EVENT_CLIENT_FILE_REFUSED, problem.path,
                     problem.reason);
     }
-    if (policy.checksSignatures())
-        receiver.setMessageGate(std::make_unique<MessageGate>(policy));
+    receiver.setPolicy(policy.policy());
+    journalPolicyChanges(policy, "plinket_client");
+    QObject::connect(&policy, &PolicyWatcher::changed, &receiver, &Receiver::setPolicy);
+    QObject::connect(&sessionEnd, &SessionEndWatcher::reloadRequested, &policy, [&policy] {
+        std::fprintf(stderr, "plinket_client: SIGHUP: reading %s again\n", qPrintable(policy.directory()));
+        policy.reread();
+    });
     receiver.setWorkstationKey(workstationKey.key);
     receiver.start();
     QApplication::exec();

@@ -1,6 +1,7 @@
 #include "message_gate.h"
 
 #include <tuple>
+#include <utility>
 
 namespace plinket {
 
@@ -28,13 +29,21 @@ bool MessageGate::Seen::operator<(const Seen& other) const {
     return std::tie(time, keyId, id) < std::tie(other.time, other.keyId, other.id);
 }
 
-MessageGate::MessageGate(ClientPolicy policy) : m_policy(std::move(policy)) {
+MessageGate::MessageGate(ClientPolicy policy) {
+    setPolicy(std::move(policy));
+}
+
+void MessageGate::setPolicy(ClientPolicy policy) {
+    m_previous = std::exchange(m_policy, std::move(policy));
+    m_trustedKeyIds.clear();
     for (const PublicKey& key : std::as_const(m_policy.trustedKeys))
         m_trustedKeyIds.append(key.keyId());
 }
 
 GateVerdict MessageGate::screen(QByteArrayView datagram, qint64 arrivedAt) const {
     const SignatureReading reading = peekSignatureField(datagram); // the signature is decoded by verify()
+    if (!m_policy.checksSignatures()) // no key id: remember() leaves it alone, as no gate would
+        return {std::nullopt, {}, reading.kind == SignatureReading::Kind::Present ? reading.utcSeconds : 0, {}, false};
     GateVerdict verdict{std::nullopt, reading.keyId, reading.utcSeconds, QString(), false};
     switch (reading.kind) {
     case SignatureReading::Kind::Unsigned:
@@ -62,11 +71,15 @@ GateVerdict MessageGate::screen(QByteArrayView datagram, qint64 arrivedAt) const
 }
 
 bool MessageGate::verify(QByteArrayView datagram, GateVerdict& verdict) const {
-    const SignatureCheck check = checkMessageSignature(datagram, m_policy.trustedKeys);
+    if (!m_policy.checksSignatures())
+        return true; // screened under a policy since read again that checks nothing
+    // A key dropped since screen() passed the datagram: checked with that key, once, as screened.
+    const ClientPolicy& keys = m_trustedKeyIds.contains(verdict.keyId) ? m_policy : m_previous;
+    const SignatureCheck check = checkMessageSignature(datagram, keys.trustedKeys);
     if (check.status != SignatureCheck::Status::Valid)
         return false;
-    if (check.keyIndex >= 0 && check.keyIndex < m_policy.trustedKeyNames.size())
-        verdict.signer = m_policy.trustedKeyNames[check.keyIndex];
+    if (check.keyIndex >= 0 && check.keyIndex < keys.trustedKeyNames.size())
+        verdict.signer = keys.trustedKeyNames[check.keyIndex];
     return true;
 }
 

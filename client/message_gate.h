@@ -60,6 +60,11 @@ public:
 
     explicit MessageGate(ClientPolicy policy);
 
+    // A policy read again: applies from the next screen() on, and the replay record stays. A datagram that
+    // screen() passed before is still verified against the key it was screened with, also when that key
+    // is no longer trusted. Under a policy that checks nothing, every message passes as without a gate.
+    void setPolicy(ClientPolicy policy);
+
     // `datagram`: the bytes as received; `arrivedAt`: when they reached this computer, UTC seconds.
     GateVerdict screen(QByteArrayView datagram, qint64 arrivedAt) const;
     // True when the signature of a datagram that screen() passed with needsVerify is valid; then
@@ -85,6 +90,7 @@ private:
 
     ClientPolicy m_policy;
     QList<QByteArray> m_trustedKeyIds; // of m_policy.trustedKeys, worked out once
+    ClientPolicy m_previous;           // the policy before the last setPolicy(), for verify()
     std::set<Seen> m_seen;
     // Every message signed at or before this time counts as replayed: entries up to it were forgotten.
     qint64 m_forgottenUpTo = std::numeric_limits<qint64>::min();

@@ -63,6 +63,14 @@ public:
     // journaled (event 106) at most once per sender per second; the drops that limit leaves out are
     // summed up in one event 109 a minute after the first of them.
     void setMessageGate(std::unique_ptr<MessageGate> gate) { m_gate = std::move(gate); }
+    // A policy read again, for the datagrams read from now on; a gate once set stays (with its replay
+    // record), and a datagram already screened is checked against the keys trusted when its turn comes.
+    void setPolicy(const ClientPolicy& policy) {
+        if (m_gate)
+            m_gate->setPolicy(policy);
+        else if (policy.checksSignatures())
+            m_gate = std::make_unique<MessageGate>(policy);
+    }
 
     // The workstation's own key: reports for a signed message carry its signature (report_signature in
     // message_signature.h). Without one, reports are exactly as they always were.

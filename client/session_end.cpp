@@ -8,8 +8,9 @@
 namespace plinket {
 
 SessionEndWatcher::SessionEndWatcher(QObject* parent) : QObject(parent) {
-    auto* watcher = new SignalWatcher({StopSignal::Terminate, StopSignal::HangUp}, this);
+    auto* watcher = new SignalWatcher({StopSignal::Terminate, StopSignal::Reload}, this);
     connect(watcher, &SignalWatcher::arrived, this, &SessionEndWatcher::sessionEnding);
+    connect(watcher, &SignalWatcher::reloadRequested, this, &SessionEndWatcher::reloadRequested);
 }
 
 void endSession() {

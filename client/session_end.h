@@ -1,8 +1,9 @@
 #pragma once
 
-// The end of the user's session. On Linux the session (or the system) ends the client with SIGTERM or
-// SIGHUP, and a session manager may ask it to commit its data first; on Windows Qt turns
-// WM_QUERYENDSESSION into that same commit request. The reaction is always endSession().
+// The end of the user's session. On Linux the session (or the system) ends the client with SIGTERM (a
+// session scope's SIGHUP only follows it), and a session manager may ask it to commit its data first; on
+// Windows Qt turns WM_QUERYENDSESSION into that same commit request. The reaction is always endSession().
+// SIGHUP on its own asks the client to read its configuration again (`pkill -HUP plinket_client`).
 
 #include <QObject>
 
@@ -18,6 +19,7 @@ public:
 
 signals:
     void sessionEnding();
+    void reloadRequested(); // SIGHUP
 };
 
 // Writes event 103 and ends the process at once with exit code 0: an open pop-up is simply lost and

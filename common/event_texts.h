@@ -38,6 +38,8 @@ inline constexpr int EVENT_CLIENT_WINDOW_MANAGER_LIMIT = 108;
 inline constexpr int EVENT_CLIENT_DROPS_SUMMARY = 109;
 // A configuration or key file refused or not used as it stands: %1 path, %2 why.
 inline constexpr int EVENT_CLIENT_FILE_REFUSED = 110;
+// The policy folder read again while running, and what changed for the next message: %1 folder, %2 changes.
+inline constexpr int EVENT_CLIENT_POLICY_CHANGED = 111;
 // A message held while nobody could see it, dropped after the hold time: %1 sender, %2 message ID, %3 text.
 inline constexpr int EVENT_CLIENT_EXPIRED = 112;
 // Structured fields of events 101 and 102 written by the host agent: who saw or confirmed the message.

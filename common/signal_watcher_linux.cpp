@@ -15,17 +15,18 @@ namespace {
 int g_signalPipe[2] = {-1, -1}; // [0] written by the handler, [1] read by the notifier
 QSocketNotifier* g_notifier = nullptr;
 std::vector<int> g_watched;
+bool g_hangUpReloads = false;
 
-void onSignal(int) {
+void onSignal(int sig) {
     const int savedErrno = errno;
-    const char byte = 1;
+    const char byte = char(sig); // the numbers watched here are all below 128
     // Non-blocking: when the pipe is full a byte is already waiting, which is all that is needed.
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[0], &byte, 1);
     errno = savedErrno;
 }
 
 int posixSignal(StopSignal s) {
-    return s == StopSignal::Interrupt ? SIGINT : s == StopSignal::Terminate ? SIGTERM : SIGHUP;
+    return s == StopSignal::Interrupt ? SIGINT : s == StopSignal::Terminate ? SIGTERM : SIGHUP; // HangUp, Reload
 }
 
 } // namespace
@@ -44,6 +45,7 @@ SignalWatcher::SignalWatcher(std::initializer_list<StopSignal> watched, QObject*
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const StopSignal s : watched) {
+        g_hangUpReloads = g_hangUpReloads || s == StopSignal::Reload;
         g_watched.push_back(posixSignal(s));
         ::sigaction(g_watched.back(), &action, nullptr);
     }
@@ -58,6 +60,7 @@ SignalWatcher::~SignalWatcher() {
     for (const int sig : g_watched)
         ::sigaction(sig, &action, nullptr);
     g_watched.clear();
+    g_hangUpReloads = false;
     delete g_notifier;
     g_notifier = nullptr;
     ::close(g_signalPipe[0]);
@@ -67,9 +70,16 @@ SignalWatcher::~SignalWatcher() {
 
 void SignalWatcher::drain() {
     char buffer[64];
-    while (::read(g_signalPipe[1], buffer, sizeof buffer) > 0) {
+    bool stop = false;
+    bool reload = false;
+    for (ssize_t n; (n = ::read(g_signalPipe[1], buffer, sizeof buffer)) > 0;) {
+        for (ssize_t i = 0; i < n; ++i)
+            (buffer[i] == SIGHUP && g_hangUpReloads ? reload : stop) = true;
     }
-    emit arrived();
+    if (reload)
+        emit reloadRequested();
+    if (stop)
+        emit arrived();
 }
 
 } // namespace plinket

@@ -68,7 +68,7 @@ bool FakeConsole::reportArrivesWithin(int ms) {
     return m_socket.hasPendingDatagrams();
 }
 
-bool udpPortBound(quint16 port) {
+bool udpPortBound(quint16 port, qint64* waitingBytes) {
     QFile table(u"/proc/net/udp"_qs);
     if (!table.open(QIODevice::ReadOnly))
         return false;
@@ -76,8 +76,11 @@ bool udpPortBound(quint16 port) {
     const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0') + ' ';
     for (const QByteArray& line : table.readAll().split('\n')) {
         const QList<QByteArray> columns = line.simplified().split(' ');
-        if (columns.size() > 1 && QByteArray(columns[1] + ' ').endsWith(local))
+        if (columns.size() > 4 && QByteArray(columns[1] + ' ').endsWith(local)) {
+            if (waitingBytes) // "tx_queue:rx_queue" in hex
+                *waitingBytes = columns[4].mid(columns[4].indexOf(':') + 1).toLongLong(nullptr, 16);
             return true;
+        }
     }
     return false;
 }

@@ -39,8 +39,9 @@ struct Report {
     QByteArray bytes; // the datagram as it came
 };
 
-// Whether a UDP socket of this network namespace is bound to IPv4 `port` (as /proc/net/udp lists it).
-bool udpPortBound(quint16 port);
+// Whether a UDP socket of this network namespace is bound to IPv4 `port` (as /proc/net/udp lists it), and
+// how many bytes wait in its receive queue, not yet read.
+bool udpPortBound(quint16 port, qint64* waitingBytes = nullptr);
 
 class FakeConsole {
 public:

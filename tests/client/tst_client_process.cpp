@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -22,8 +23,10 @@ class TestClientProcess final : public QObject {
 
     QString boxFile() const { return m_dir.filePath(u"boxes.jsonl"_qs); }
 
-    // Starts a client with its own runtime directory (for its instance lock) and a box file.
-    void start(QProcess& process, const QStringList& unset = {}, const QProcessEnvironment& extra = {}) {
+    // Starts a client with its own runtime directory (for its instance lock) and a box file; `readErrors`:
+    // its standard error kept for waitForError().
+    void start(QProcess& process, const QStringList& unset = {}, const QProcessEnvironment& extra = {},
+               bool readErrors = false) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"XDG_RUNTIME_DIR"_qs, m_dir.path());
         env.insert(u"PLINKET_TEST_MESSAGE_BOXES"_qs, boxFile());
@@ -33,9 +36,15 @@ class TestClientProcess final : public QObject {
             env.remove(name);
         env.insert(extra);
         process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.setProcessChannelMode(readErrors ? QProcess::ForwardedOutputChannel : QProcess::ForwardedChannels);
         process.start(QStringLiteral(PLINKET_CLIENT_BINARY), {});
         QVERIFY(process.waitForStarted());
+    }
+
+    // Waits until the client has written `text` to standard error since the last call.
+    static bool waitForError(QProcess& process, const QByteArray& text) {
+        QByteArray seen;
+        return QTest::qWaitFor([&] { return seen.append(process.readAllStandardError()).contains(text); }, 10000);
     }
 
     static void expectCleanExit(QProcess& process, int timeoutMs) {
@@ -142,19 +151,50 @@ private slots:
 
     void sessionEndWithPopupOpen_data() {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::addColumn<bool>("ends"); // else the policy is read again and the pop-up stays
+        QTest::newRow("SIGTERM") << int(SIGTERM) << true;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false;
     }
     void sessionEndWithPopupOpen() {
         QFETCH(int, signalNumber);
+        QFETCH(bool, ends);
         QProcess client;
-        start(client);
+        start(client, {}, {}, !ends);
         QVERIFY(m_console.waitUntilClientListens());
         FakeConsole::sendMessage(u"EN"_qs, u"61"_qs, u"going"_qs, u"ADMIN-PC"_qs);
         QCOMPARE(m_console.nextReport().value_or(test::Report{}).status, u"1"_qs);
         QCOMPARE(::kill(static_cast<pid_t>(client.processId()), signalNumber), 0);
+        if (!ends) {
+            QVERIFY(waitForError(client, "SIGHUP: reading"));
+            QCOMPARE(client.state(), QProcess::Running);
+            QCOMPARE(::kill(static_cast<pid_t>(client.processId()), SIGTERM), 0);
+        }
         expectCleanExit(client, 5000);
         QVERIFY(!m_console.reportArrivesWithin(300)); // no "2" for the lost pop-up
+    }
+
+    // client.conf edited under a running client: an unsigned message is dropped from then on; edited back,
+    // the next one is shown, and the one between never was.
+    void policyEditedWhileRunning() {
+        QTemporaryDir policy;
+        if (QFileInfo(policy.path()).ownerId() != 0)
+            QSKIP("policy files must belong to root");
+        QProcessEnvironment env;
+        env.insert(u"PLINKET_TEST_POLICY_DIR"_qs, policy.path());
+        QProcess client;
+        start(client, {}, env, true);
+        QVERIFY(m_console.waitUntilClientListens());
+        for (const QByteArray require : {"yes", "no"}) {
+            QSaveFile conf(policy.filePath(u"client.conf"_qs)); // as an editor saves: renamed over the old one
+            QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write("require-signature = " + require) && conf.commit());
+            QVERIFY(waitForError(client, require == "yes" ? "signature no -> yes" : "signature yes -> no"));
+            FakeConsole::sendMessage(u"EN"_qs, QString::fromLatin1(require), u"unsigned"_qs, u"ADMIN-PC"_qs);
+            qint64 waiting = -1; // read, and so judged, before the next edit
+            QTRY_VERIFY_WITH_TIMEOUT(test::udpPortBound(MESSAGE_PORT, &waiting) && waiting == 0, 10000);
+        }
+        QCOMPARE(m_console.nextReport().value_or(test::Report{}).id, u"no"_qs);
+        QCOMPARE(::kill(static_cast<pid_t>(client.processId()), SIGTERM), 0);
+        expectCleanExit(client, 5000);
     }
 
     void noDisplayEndsQuietly() {

@@ -1,9 +1,11 @@
 #include "client_system.h"
 #include "message_socket.h"
 #include "network_init.h"
+#include "policy_watcher.h"
 #include "session_end.h"
 #include "single_instance.h"
 
+#include <QDir>
 #include <QOperatingSystemVersion>
 #include <QSignalSpy>
 #include <QSysInfo>
@@ -12,6 +14,7 @@
 #include <QUdpSocket>
 
 #include <csignal>
+#include <cstdio>
 
 using namespace plinket;
 
@@ -32,6 +35,17 @@ public:
 private:
     QByteArray m_old;
 };
+
+// Writes a policy file as an editor does: a new file renamed over the old one (`inPlace`: rewritten).
+bool writePolicyFile(const QString& path, const QByteArray& bytes, bool inPlace = false) {
+    QFile file(inPlace ? path : path + u".new"_qs);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() &&
+           (inPlace || std::rename(qPrintable(file.fileName()), qPrintable(path)) == 0);
+}
+
+QByteArray trustedKeyLine(char seed) {
+    return publicKeyLine(SigningKey::fromSeed(QByteArray(KEY_SEED_BYTES, seed))->publicKey()) + '\n';
+}
 
 } // namespace
 
@@ -117,15 +131,19 @@ private slots:
 
     void sessionEndSignals_data() {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << 1; // SIGHUP, which Windows does not define
+        QTest::addColumn<bool>("reloads"); // asks for the policy to be read again, and the session goes on
+        QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+        QTest::newRow("SIGHUP") << 1 << true; // SIGHUP, which Windows does not define
     }
     void sessionEndSignals() {
         if (onWindows())
             QSKIP("no stop signal reaches a windowed Windows program: a session's end comes as Qt's commit request");
         QFETCH(int, signalNumber);
+        QFETCH(bool, reloads);
         SessionEndWatcher watcher;
-        QSignalSpy spy(&watcher, &SessionEndWatcher::sessionEnding);
+        QSignalSpy ending(&watcher, &SessionEndWatcher::sessionEnding);
+        QSignalSpy reload(&watcher, &SessionEndWatcher::reloadRequested);
+        QSignalSpy& spy = reloads ? reload : ending;
         QCOMPARE(::raise(signalNumber), 0);
         QVERIFY(spy.wait(5000));
         QCOMPARE(spy.count(), 1);
@@ -133,6 +151,56 @@ private slots:
         ::raise(signalNumber);
         ::raise(signalNumber);
         QVERIFY(spy.wait(5000));
+        QCOMPARE((reloads ? ending : reload).count(), 0);
+    }
+
+    // The policy read again from the real file system after an edit. A row starts from client.conf and a
+    // key file per seed letter (k0.pub, ...); renames a new client.conf over the old ("666": then makes it
+    // writable by all), rewrites key files in place ("!": damaged); and expects event 111's text, the number
+    // of events 110, require-signature and the number of keys trusted.
+    void policyReadAgain_data() {
+        QTest::addColumn<QByteArrayList>("edit"); // client.conf, keys, new client.conf, new keys
+        QTest::addColumn<QString>("expected");
+        const QByteArray no = "require-signature = no\n", yes = "require-signature = yes\n";
+        QTest::newRow("switched on") << QByteArrayList{no, "a", yes, "a"} << u"require-signature no -> yes|0|1|1"_qs;
+        QTest::newRow("same text again") << QByteArrayList{yes, "a", yes, "a"} << u"|0|1|1"_qs;
+        // What cannot be used keeps what applied before, not the strict fallback of a start.
+        QTest::newRow("misspelt") << QByteArrayList{no, "", "require-signatur = yes\n", ""} << u"|1|0|0"_qs;
+        QTest::newRow("writable by all") << QByteArrayList{no, "", "666" + yes, ""} << u"|1|0|0"_qs;
+        QTest::newRow("key added") << QByteArrayList{no, "a", "", "ab"} << u"trusted keys: 1 -> 2|0|0|2"_qs;
+        QTest::newRow("key removed") << QByteArrayList{no, "ab", "", "a"} << u"trusted keys: 2 -> 1|0|0|1"_qs;
+        QTest::newRow("damaged key: old keys")
+            << QByteArrayList{yes, "a", no, "b!"} << u"require-signature yes -> no|1|0|1"_qs;
+    }
+    void policyReadAgain() {
+        QFETCH(QByteArrayList, edit);
+        QTemporaryDir dir;
+        const QString conf = dir.filePath(u"client.conf"_qs);
+        const auto key = [&dir](qsizetype i) { return dir.filePath(u"trusted-keys/k%1.pub"_qs.arg(i)); };
+        QVERIFY(QDir(dir.path()).mkdir(u"trusted-keys"_qs) && writePolicyFile(conf, edit[0]));
+        if (onWindows() || QFileInfo(conf).ownerId() != 0)
+            QSKIP("policy files must belong to root");
+        for (qsizetype i = 0; i < edit[1].size(); ++i)
+            QVERIFY(writePolicyFile(key(i), trustedKeyLine(edit[1][i])));
+        PolicyWatcher watcher(dir.path());
+        QSignalSpy changed(&watcher, &PolicyWatcher::changed);
+        QSignalSpy refused(&watcher, &PolicyWatcher::refused);
+        QSignalSpy read(&watcher, &PolicyWatcher::readAgain);
+        const bool open = edit[2].startsWith("666");
+        QVERIFY(edit[2].isEmpty() || writePolicyFile(conf, edit[2].mid(open ? 3 : 0)));
+        QVERIFY(!open || QFile::setPermissions(conf, QFileDevice::Permissions(0x6666)));
+        for (qsizetype i = 0; i < edit[3].size(); ++i) // an unchanged key file rewritten changes nothing
+            QVERIFY(writePolicyFile(key(i), edit[3][i] == '!' ? "ed25519 ?\n" : trustedKeyLine(edit[3][i]), true));
+        QVERIFY(edit[1].size() <= edit[3].size() || QFile::remove(key(edit[3].size())));
+        QTRY_VERIFY_WITH_TIMEOUT(read.count() > 0, 10000);
+        QVERIFY(changed.count() <= 1);
+        const QStringList seen{changed.isEmpty() ? QString() : changed[0][1].toString(),
+                               QString::number(refused.count()), QString::number(watcher.policy().requireSignature),
+                               QString::number(watcher.policy().trustedKeys.size())};
+        QTEST(seen.join(u'|'), "expected");
+        // The watch holds after the change (a file replaced by rename is watched under its name again).
+        QVERIFY(writePolicyFile(conf, "hold-time = 77\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.policy().holdSeconds, 77, 10000);
     }
 
     void messageSocketIsExclusive() {

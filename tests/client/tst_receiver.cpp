@@ -533,6 +533,24 @@ private slots:
         expectReport(u"2"_qs);
     }
 
+    // A policy read again: a datagram screened before its key was dropped is still verified with that key,
+    // the next is not let in, and the replay record stays.
+    void policyReadAgainInGate() {
+        const std::unique_ptr<MessageGate> gate = signaturesRequired();
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const QByteArray shown = signedMessage(u"80"_qs, now), screened = signedMessage(u"81"_qs, now);
+        QVERIFY(!gate->admit(shown, u"80"_qs, false, now).drop);
+        GateVerdict verdict = gate->screen(screened, now);
+        ClientPolicy policy;
+        policy.requireSignature = true;
+        gate->setPolicy(policy);
+        QVERIFY(gate->verify(screened, verdict));
+        QCOMPARE(gate->screen(screened, now).drop, DropReason::UnknownKey);
+        policy.trustedKeys = {consoleKey().publicKey()};
+        gate->setPolicy(policy);
+        QCOMPARE(gate->admit(shown, u"80"_qs, false, now).drop, DropReason::Replayed);
+    }
+
     // Drops beyond the journal's limit (one event per sender per second) are summed up once, a minute
     // after the first of them: how many, from how many senders. No timer runs while nothing is dropped.
     void droppedFloodIsSummedUp() {
