@@ -105,6 +105,7 @@ int runAgent(int argc, char* argv[]) {
         if (policy.checksSignatures())
             receiver->setMessageGate(std::make_unique<MessageGate>(policy));
         receiver->setWorkstationKey(workstationKey.key);
+        receiver->setProbeKind(PROBE_KIND_AGENT.toString(), [&sessions] { return sessions.sessionCount(); });
         for (const IncomingMessage& message : restored)
             receiver->adopt(message);
         receiver->start();
