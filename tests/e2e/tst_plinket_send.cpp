@@ -194,8 +194,6 @@ private slots:
         QTest::newRow("probe, no address")
             << QStringList{u"--probe"_qs, u"ghost.invalid"_qs} << QByteArray() << 3
             << u"NAME.*\nghost.invalid\tGHOST.INVALID\t-\tno address\t-\t-\t-\n"_qs << QString() << 0;
-        QTest::newRow("probe, broadcast") << QStringList{u"--probe"_qs, u"--broadcast"_qs, u"10.250.0.255"_qs}
-                                          << QByteArray() << 2 << QString() << u"--broadcast"_qs << 0;
     }
     void exitCodes() {
         QFETCH(QStringList, args);

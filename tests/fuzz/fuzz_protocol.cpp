@@ -5,8 +5,7 @@
 //            matches nothing;
 //   parseInteger: the decimal, "$" hexadecimal and "%" binary forms of the 64-bit value in the first
 //            eight bytes read back as that value;
-//   probe:   the bytes after a request's or an answer's marker, padded to the datagram's size: what reads
-//            as a request or an answer reads back the same after being written again.
+//   probe:   padded requests and answers that read as such read back the same after being written again.
 
 #include "fuzz_target.h"
 #include "probe.h"
