@@ -108,6 +108,7 @@ int runAgent(int argc, char* argv[]) {
         });
         receiver->setPolicy(policy.policy());
         receiver->setWorkstationKey(workstationKey.key);
+        receiver->setProbeKind(PROBE_KIND_AGENT.toString(), [&sessions] { return sessions.sessionCount(); });
         for (const IncomingMessage& message : restored)
             receiver->adopt(message);
         receiver->start();

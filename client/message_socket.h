@@ -19,6 +19,7 @@
 #include <QHostAddress>
 
 #include <memory>
+#include <optional>
 
 namespace plinket {
 
@@ -28,6 +29,8 @@ struct ReceivedDatagram {
     QHostAddress source;    // the sender's IPv4 address (the port is not kept)
     QHostAddress replyFrom; // null when the system did not say
     qint64 arrivedAtMs = 0; // UTC milliseconds since 1970
+    // A probe request (probe.h), also tooLong: its nonce, for an answer; never a message.
+    std::optional<quint64> probeNonce;
 };
 
 class MessageSocket {

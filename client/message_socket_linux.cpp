@@ -1,5 +1,8 @@
 #include "message_socket.h"
 
+#include "probe.h"
+
+#include <algorithm>
 #include <arpa/inet.h>
 #include <array>
 #include <cerrno>
@@ -20,8 +23,9 @@ namespace {
 constexpr int RECEIVE_SOCKET_BUFFER = 1024 * 1024;
 // Datagrams taken with one system call (recvmmsg): under a flood most of a read's cost is the call itself.
 constexpr unsigned BATCH = 32;
-// One byte more than the limit, so a longer datagram is told apart also where MSG_TRUNC is not reported.
-constexpr size_t SLOT_BYTES = RECEIVE_BUFFER_SIZE + 1;
+// Room for a probe request (longer than any message), and one byte more, so a longer datagram is told
+// apart also where MSG_TRUNC is not reported.
+constexpr size_t SLOT_BYTES = std::max(RECEIVE_BUFFER_SIZE, PROBE_REQUEST_SIZE) + 1;
 constexpr size_t CONTROL_BYTES = CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(timeval));
 
 qint64 nowMs() {
@@ -108,8 +112,12 @@ MessageSocket::Receive MessageSocket::receive(ReceivedDatagram& out) {
     const unsigned i = b.next++;
     msghdr& header = b.headers[i].msg_hdr;
     const size_t size = b.headers[i].msg_len;
-    out.tooLong = size > size_t(RECEIVE_BUFFER_SIZE) || (header.msg_flags & MSG_TRUNC);
+    const bool truncated = header.msg_flags & MSG_TRUNC;
+    out.tooLong = size > size_t(RECEIVE_BUFFER_SIZE) || truncated;
     out.bytes = out.tooLong ? QByteArray() : QByteArray(b.bytes.data() + i * SLOT_BYTES, qsizetype(size));
+    out.probeNonce = out.tooLong && !truncated && size <= size_t(PROBE_REQUEST_SIZE)
+                         ? parseProbeRequest(QByteArrayView(b.bytes.data() + i * SLOT_BYTES, qsizetype(size)))
+                         : std::nullopt;
     out.source = QHostAddress(ntohl(b.sources[i].sin_addr.s_addr));
     out.replyFrom.clear();
     out.arrivedAtMs = 0;

@@ -1,5 +1,7 @@
 #include "message_socket.h"
 
+#include "probe.h"
+
 #include <QDateTime>
 
 #include <winsock2.h>
@@ -7,6 +9,7 @@
 
 #include <mswsock.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -31,8 +34,8 @@ LPFN_WSARECVMSG receiveMessageFunction(SOCKET s) {
 } // namespace
 
 struct MessageSocket::Buffers {
-    // One byte more than the limit tells a longer datagram apart.
-    std::array<char, RECEIVE_BUFFER_SIZE + 1> bytes;
+    // Room for a probe request (longer than any message), and one byte more to tell a longer datagram apart.
+    std::array<char, std::max(RECEIVE_BUFFER_SIZE, PROBE_REQUEST_SIZE) + 1> bytes;
 };
 
 MessageSocket::MessageSocket(qintptr handle, std::unique_ptr<Buffers> buffers)
@@ -108,8 +111,12 @@ MessageSocket::Receive MessageSocket::receive(ReceivedDatagram& out) {
     // read stands in. The receiver reads its socket empty at every wake, so the two differ only while the
     // program is busy.
     out.arrivedAtMs = QDateTime::currentMSecsSinceEpoch();
-    out.tooLong = tooLong || (header.dwFlags & MSG_TRUNC) || size > DWORD(RECEIVE_BUFFER_SIZE);
+    const bool truncated = tooLong || (header.dwFlags & MSG_TRUNC);
+    out.tooLong = truncated || size > DWORD(RECEIVE_BUFFER_SIZE);
     out.bytes = out.tooLong ? QByteArray() : QByteArray(m_buffers->bytes.data(), qsizetype(size));
+    out.probeNonce = out.tooLong && !truncated && size <= DWORD(PROBE_REQUEST_SIZE)
+                         ? parseProbeRequest(QByteArrayView(m_buffers->bytes.data(), qsizetype(size)))
+                         : std::nullopt;
     out.source = QHostAddress(ntohl(from.sin_addr.s_addr));
     out.replyFrom.clear();
     for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&header); c; c = WSA_CMSG_NXTHDR(&header, c)) {

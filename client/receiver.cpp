@@ -93,6 +93,10 @@ bool Receiver::readAvailable(const QElapsedTimer& pass) {
 }
 
 void Receiver::take(ReceivedDatagram&& datagram) {
+    if (datagram.probeNonce) {
+        answerProbe(datagram);
+        return; // never a message: neither queued, nor screened, nor journaled
+    }
     if (datagram.tooLong)
         return; // too long to be a message: dropped whole, unanswered
     WaitingDatagram entry{std::move(datagram), {}};
@@ -105,6 +109,19 @@ void Receiver::take(ReceivedDatagram&& datagram) {
     }
     // In arrival order: a message that needs no check never overtakes one that waits for its check.
     queue(entry.verdict.needsVerify || !m_unchecked.isEmpty() ? m_unchecked : m_ready, std::move(entry));
+}
+
+void Receiver::answerProbe(const ReceivedDatagram& datagram) {
+    // Rate-limited and not journaled one by one: a flood of probes with forged sources gets a trickle of
+    // answers, no larger than the probes themselves, and leaves the journal alone.
+    const qint64 nowMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    if (!m_probeAnswers.allow(nowMs))
+        return;
+    const ProbeAnswer answer{*datagram.probeNonce, QString::fromUtf16(CLIENT_VERSION), m_state.hostName, m_probeKind,
+                             m_probeSessions ? m_probeSessions() : -1};
+    sendDatagramFromFreshSocket(formatProbeAnswer(answer), datagram.source, REPORT_PORT, datagram.replyFrom);
 }
 
 void Receiver::queue(FairQueue& queue, WaitingDatagram&& entry) {

@@ -13,6 +13,9 @@
 // Checks that take turns can finish out of arrival order: then each sender's messages still keep their
 // order, and messages of different senders are handled in the order their checks finished.
 //
+// A probe request (probe.h) is answered as it is read, at most ProbeAnswerLimiter's rate, and never reaches
+// the queues, the signature gate, the journal or the pop-up.
+//
 // Nothing runs while nothing arrives: no timer, no wake-up.
 
 #include "client_state.h"
@@ -20,6 +23,7 @@
 #include "incoming_message.h"
 #include "message_gate.h"
 #include "message_socket.h"
+#include "probe.h"
 #include "protocol.h"
 
 #include <QElapsedTimer>
@@ -80,6 +84,13 @@ public:
     static constexpr int DROP_SUMMARY_DELAY_MS = 60'000;
     void setDropSummaryDelay(int ms) { m_dropSummary.setInterval(ms); }
 
+    // Who answers a probe request (probe.h): PROBE_KIND_CLIENT without a session count unless told
+    // otherwise; the host agent names itself and counts the sessions it serves at each answer.
+    void setProbeKind(QString kind, std::function<int()> sessions) {
+        m_probeKind = std::move(kind);
+        m_probeSessions = std::move(sessions);
+    }
+
     bool isShowing() const { return m_shown.has_value(); }
 
     // Takes up a message that an earlier run already let through (a pop-up that a user session still
@@ -95,6 +106,7 @@ private:
     // True when the socket was read empty within the pass's reading slice.
     bool readAvailable(const QElapsedTimer& pass);
     void take(ReceivedDatagram&& datagram);
+    void answerProbe(const ReceivedDatagram& datagram);
     void queue(FairQueue& queue, WaitingDatagram&& entry);
     void scheduleWork();
     void handle(const WaitingDatagram& waiting);
@@ -120,6 +132,9 @@ private:
     FairQueue m_unchecked{MAX_UNCHECKED}; // screened, signature still to check; taken by turns
     FairQueue m_ready{MAX_WAITING};       // ready to be handled once no pop-up is open; taken oldest first
     bool m_workScheduled = false;
+    QString m_probeKind = PROBE_KIND_CLIENT.toString();
+    std::function<int()> m_probeSessions;
+    ProbeAnswerLimiter m_probeAnswers;
 };
 
 } // namespace plinket

@@ -9,12 +9,16 @@
 #include "message_box.h"
 #include "messaging_controller.h"
 #include "messaging_texts.h"
+#include "probe_round.h"
 #include "recipient_tree_model.h"
 #include "report_listener.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThreadPool>
+
+#include <chrono>
 
 namespace plinket {
 
@@ -29,6 +33,34 @@ std::shared_ptr<WorkstationKeys> workstationKeys(const ConsoleContext& context) 
     return keys;
 }
 
+// Who is listening, for the tree's tooltips: a tooltip of a group or client whose members were not probed
+// within the last minute sends them probes (off the UI thread: names may take a while to resolve) and
+// shows what is known; the answers come in through the report listener and refresh a tooltip on screen.
+void answerTooltipsWithProbes(ConsoleContext& context, ReportListener::Options& options) {
+    static ProbeCache cache; // lives until the process ends, as the listener thread does
+    RecipientTreeModel* model = &context.treeModel;
+    options.probeAnswer = [model](const ProbeAnswer& answer) {
+        if (cache.answered(answer))
+            model->notifyRecordsChanged({0});
+    };
+    model->setListeningLine([language = context.languageCode](const QStringList& hosts, bool group) {
+        const qint64 nowMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        if (QStringList due = cache.takeDue(hosts, nowMs); !due.isEmpty())
+            QThreadPool::globalInstance()->start([due = std::move(due)] {
+                sendProbes(due, MESSAGE_PORT, [](const ProbeTarget& target) { cache.sent(target); });
+            });
+        if (!group)
+            return probeMemberLine(cache.entryOf(hosts.value(0)), language);
+        QList<ProbeCache::Entry> entries;
+        entries.reserve(hosts.size());
+        for (const QString& host : hosts)
+            entries.append(cache.entryOf(host));
+        return probeGroupLine(entries, language);
+    });
+}
+
 } // namespace
 
 void startReportListener(ConsoleContext& context) {
@@ -37,6 +69,7 @@ void startReportListener(ConsoleContext& context) {
     const QString busy = textIn(context.languageCode, TextId::errPortBusy);
     ReportListener::Options options;
     options.keys = workstationKeys(context);
+    answerTooltipsWithProbes(context, options);
     // Lives until the process ends, like the thread itself.
     auto* listener = new ReportListener(
         context.recipients, context.recipientsLock,

@@ -65,17 +65,23 @@ void ReportListener::run() {
     std::vector<Received> batch;
     batch.reserve(size_t(m_options.batchLimit));
     WorkstationKeys* keys = m_options.keys.get();
+    const qint64 readLimit = (m_options.probeAnswer ? PROBE_REQUEST_SIZE : RECEIVE_BUFFER_SIZE) + 1;
     while (!m_stop.load()) {
         if (!socket.hasPendingDatagrams())
             socket.waitForReadyRead(250);
         batch.clear();
         while (int(batch.size()) < m_options.batchLimit && socket.hasPendingDatagrams()) {
-            // One byte more than the buffer tells a datagram that is too long; it is dropped whole.
-            const QNetworkDatagram datagram = socket.receiveDatagram(RECEIVE_BUFFER_SIZE + 1);
+            // One byte more than the buffer tells a datagram that is too long; it is dropped whole, unless it
+            // is a probe answer (longer than any report, so that older consoles drop it) and answers are wanted.
+            const QNetworkDatagram datagram = socket.receiveDatagram(readLimit);
             if (!datagram.isValid())
                 break;
-            if (datagram.data().size() > RECEIVE_BUFFER_SIZE)
+            if (datagram.data().size() > RECEIVE_BUFFER_SIZE) {
+                if (m_options.probeAnswer)
+                    if (const std::optional<ProbeAnswer> answer = parseProbeAnswer(datagram.data()))
+                        m_options.probeAnswer(*answer);
                 continue;
+            }
             ReportDatagram report = readReportDatagram(datagram.senderAddress(), datagram.data());
             if (report.status != REPORT_STATUS_RECEIVED && report.status != REPORT_STATUS_CONFIRMED)
                 continue;

@@ -18,6 +18,7 @@
 // Widget-free: a port that cannot be bound is reported through `portBusy` (on the listener's thread);
 // the console shows its box on the UI thread and ends there.
 
+#include "probe.h"
 #include "protocol.h"
 #include "recipient_list.h"
 #include "workstation_keys.h"
@@ -44,6 +45,9 @@ public:
         int batchLimit = 256;
         // The pinned report keys; none: reports are taken as they come, none is verified.
         std::shared_ptr<WorkstationKeys> keys;
+        // Called on the listener's thread with each probe answer (probe.h) that arrives; none: such
+        // datagrams are dropped as too long, as every datagram over RECEIVE_BUFFER_SIZE is.
+        std::function<void(const ProbeAnswer&)> probeAnswer;
     };
 
     enum class State { Starting, Listening, PortBusy, Stopped };

@@ -11,6 +11,7 @@
 #include "send_inputs.h"
 #include "send_output.h"
 #include "send_platform.h"
+#include "send_probe.h"
 #include "send_session.h"
 #include "signing_key_file.h"
 #include "workstation_keys.h"
@@ -72,7 +73,7 @@ int main(int argc, char* argv[]) {
     const SendOptions& options = *commandLine.options;
 
     const QString text = messageTextFrom(options.textFromStdin ? readStandardInput() : options.text);
-    if (const QString problem = messageTextProblem(text); !problem.isEmpty())
+    if (const QString problem = messageTextProblem(text); !problem.isEmpty() && !options.probe)
         return inputError(problem);
 
     const QString workingDirectory = QDir::currentPath();
@@ -85,7 +86,7 @@ int main(int argc, char* argv[]) {
     // key the console would refuse is refused here too.
     const SigningKeyFile signing = loadSigningKey(workingDirectory);
     const QString keyPath = QDir::toNativeSeparators(signing.path);
-    switch (signing.state) {
+    switch (options.probe ? SigningKeyFile::State::Absent : signing.state) { // a probe is never signed
     case SigningKeyFile::State::Refused:
         return inputError(u"the signing key "_qs + keyPath + u" is not used: "_qs + signing.problem +
                           u" (it must be a regular file you own that nobody else can read or change: chmod 600)"_qs);
@@ -115,6 +116,17 @@ int main(int argc, char* argv[]) {
     if (!initNetworking()) {
         warn(u"cannot use the network (Can't init TCP/IP stack.); nothing was sent"_qs);
         return EXIT_NOTHING_SENT;
+    }
+    if (options.probe) {
+        const std::optional<QList<ProbeOutcome>> outcomes = runProbes(choice.list, options.waitSeconds);
+        if (!outcomes) {
+            warn(QStringLiteral("UDP port %1 is taken on this computer: a console or another plinket_send is running "
+                                "here and receives the answers. Nothing was sent.")
+                     .arg(REPORT_PORT));
+            return EXIT_NOTHING_SENT;
+        }
+        writeTo(stdout, options.json ? QString::fromUtf8(probeJson(*outcomes)) : probeTable(*outcomes));
+        return probeExitCode(*outcomes);
     }
     // Windows registers the event source once (administrator rights); without it the round is not
     // recorded, but the message still goes out.

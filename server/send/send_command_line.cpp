@@ -12,6 +12,9 @@ const QString DESCRIPTION = QStringLiteral(
     "reports. TEXT is the message (several arguments are joined by blanks); \"-\" reads it from standard\n"
     "input. The recipients are named as in the console's clients.ini.\n"
     "\n"
+    "With --probe nothing is shown: each recipient (the positional arguments are then hosts) is asked\n"
+    "whether a Plinket receiver listens there and which version; exit code 0 when every one answered.\n"
+    "\n"
     "Exit codes: 0 every recipient reached the required state; 1 some did not; 2 usage or input error\n"
     "(nothing sent); 3 nothing could be sent (no address for any recipient, or the report port is taken).");
 
@@ -48,7 +51,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                                      "(default)."_qs,
                                      u"STATE"_qs);
     const QCommandLineOption json(u"json"_qs, u"Print one JSON object instead of one line per recipient."_qs);
-    parser.addOptions({to, host, all, clients, broadcast, lang, wait, require, json});
+    const QCommandLineOption probe(u"probe"_qs,
+                                   u"Send no message: ask each recipient whether a Plinket receiver listens and "
+                                   "which version (waits 2 s unless --wait is given)."_qs);
+    parser.addOptions({to, host, all, clients, broadcast, lang, wait, require, json, probe});
     parser.addPositionalArgument(u"TEXT"_qs, u"The message, or - to read it from standard input."_qs);
 
     CommandLine result;
@@ -72,10 +78,16 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     o.clientsFile = parser.value(clients);
     o.broadcastAddress = parser.value(broadcast);
     o.json = parser.isSet(json);
+    o.probe = parser.isSet(probe);
     const QStringList positional = parser.positionalArguments();
-    o.textFromStdin = positional == QStringList{u"-"_qs};
-    if (!o.textFromStdin)
-        o.text = positional.join(u' ');
+    if (o.probe) {
+        o.hosts += positional;
+        o.waitSeconds = PROBE_WAIT_SECONDS;
+    } else {
+        o.textFromStdin = positional == QStringList{u"-"_qs};
+        if (!o.textFromStdin)
+            o.text = positional.join(u' ');
+    }
 
     QStringList errors;
     for (const QString& h : std::as_const(o.hosts))
@@ -88,9 +100,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         if (!o.names.isEmpty() || !o.hosts.isEmpty())
             errors.append(u"--broadcast reaches every client in clients.ini; it takes no --to or --host"_qs);
     }
-    if (!o.needsDirectory() && o.hosts.isEmpty())
+    if (o.probe && parser.isSet(broadcast))
+        errors.append(u"--probe asks each host on its own; it takes no --broadcast"_qs);
+    if (o.probe && !o.needsDirectory() && o.hosts.isEmpty())
+        errors.append(u"no hosts to probe: give HOST..., --to NAME or --all"_qs);
+    else if (!o.needsDirectory() && o.hosts.isEmpty())
         errors.append(u"no recipients: give --to NAME, --host HOST, --all or --broadcast ADDRESS"_qs);
-    if (positional.isEmpty())
+    if (positional.isEmpty() && !o.probe)
         errors.append(u"no message text (give it as an argument, or - to read standard input)"_qs);
     if (parser.isSet(lang)) {
         o.language = parser.value(lang).toUpper();
@@ -102,6 +118,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         o.waitSeconds = parser.value(wait).toInt(&ok);
         if (!ok || o.waitSeconds < 0 || o.waitSeconds > MAX_WAIT_SECONDS)
             errors.append(QStringLiteral("--wait wants whole seconds from 0 to %1").arg(MAX_WAIT_SECONDS));
+        else if (o.probe && o.waitSeconds == 0)
+            errors.append(u"--probe waits for answers: give --wait of at least 1"_qs);
     }
     if (parser.isSet(require)) {
         const QString state = parser.value(require).toLower();

@@ -16,6 +16,8 @@ enum class Requirement { Delivered, Confirmed };
 
 // The longest --wait, in seconds (a day); 0 sends and exits without waiting.
 inline constexpr int MAX_WAIT_SECONDS = 86'400;
+// How long --probe waits for answers unless --wait says otherwise.
+inline constexpr int PROBE_WAIT_SECONDS = 2;
 
 struct SendOptions {
     QStringList names;        // --to: groups and clients as named in clients.ini
@@ -29,6 +31,9 @@ struct SendOptions {
     int waitSeconds = 60;
     Requirement require = Requirement::Confirmed;
     bool json = false;
+    // --probe: ask the recipients whether a Plinket receiver listens (probe.h) instead of sending a
+    // message; the positional arguments are then hosts, as with --host, and --wait defaults to 2 s.
+    bool probe = false;
 
     // Whether the recipients come (at least partly) from clients.ini.
     bool needsDirectory() const { return all || !names.isEmpty() || !broadcastAddress.isEmpty(); }

@@ -132,6 +132,9 @@ QString RecipientTreeModel::clientTooltip(int record) const {
     }
     const bool english = text(TextId::languageCode) == LANGUAGE_EN;
     QString tip = m_records.at(record).host;
+    if (m_listeningLine)
+        if (const QString line = m_listeningLine({m_records.at(record).host}, false); !line.isEmpty())
+            tip += u'\n' + line;
     // Whether the workstation itself vouched for its last report (a signature by its pinned key).
     if (trust == ReportTrust::Verified)
         tip += (english ? u"\nReport verified: signed by the workstation's key "_qs
@@ -145,12 +148,15 @@ QString RecipientTreeModel::clientTooltip(int record) const {
 
 QString RecipientTreeModel::groupTooltip(int record) const {
     std::array<int, 4> counts{}; // waiting, delivered, confirmed, not delivered
+    QStringList hosts;
     {
         QMutexLocker locker(&m_lock);
         for (int i = record + 1; i < m_records.subtreeEnd(record); ++i) {
             const RecipientRecord& r = m_records.at(i);
             if (r.isGroup)
                 continue;
+            if (m_listeningLine)
+                hosts.append(r.host);
             switch (r.deliveryStatus) {
             case STATUS_WAITING:
                 counts[0] += r.messageId != 0; // unticked clients were not sent to: nobody waits for them
@@ -167,8 +173,12 @@ QString RecipientTreeModel::groupTooltip(int record) const {
             }
         }
     }
-    return (record == 0 ? m_rootLabel : m_records.at(record).name) + u'\n' +
-           m_countLines.arg(counts[0]).arg(counts[1]).arg(counts[2]).arg(counts[3]);
+    QString tip = (record == 0 ? m_rootLabel : m_records.at(record).name) + u'\n' +
+                  m_countLines.arg(counts[0]).arg(counts[1]).arg(counts[2]).arg(counts[3]);
+    if (m_listeningLine && !hosts.isEmpty())
+        if (const QString line = m_listeningLine(hosts, true); !line.isEmpty())
+            tip += u'\n' + line;
+    return tip;
 }
 
 bool RecipientTreeModel::setData(const QModelIndex& index, const QVariant&, int role) {

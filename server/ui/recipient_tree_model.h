@@ -54,6 +54,12 @@ public:
     // Whether some record is selected by `wanted`, read under recipientsLock.
     bool anyRecord(const std::function<bool(const RecipientRecord&)>& wanted) const;
 
+    // Lines about who is listening (probe_round.h) for the tooltips: given the hosts of a group's clients
+    // at every depth (or a client's own host) and whether it is a group, the text to add, or empty. The
+    // messaging seam sets it; asking may send probes, and their answers arrive as a change of record 0.
+    using ListeningLine = std::function<QString(const QStringList& hosts, bool group)>;
+    void setListeningLine(ListeningLine line) { m_listeningLine = std::move(line); }
+
     // Thread-safe and non-blocking; call after releasing recipientsLock.
     void notifyRecordsChanged(const ChangedRecords& records);
     void notifyAllRecordsChanged();
@@ -86,6 +92,7 @@ private:
     QString clientTooltip(int record) const;
 
     QString m_rootLabel;
+    ListeningLine m_listeningLine;
     QList<QIcon> m_statusImages;
     QString m_countLines;  // %1 waiting, %2 delivered, %3 confirmed, %4 not delivered
     QList<int> m_topLevel; // records without a parent (normally the root only)

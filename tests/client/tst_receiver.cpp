@@ -2,6 +2,7 @@
 #include "client_test_support.h"
 #include "fair_queue.h"
 #include "popup_window.h"
+#include "probe.h"
 #include "receiver.h"
 #include "session_link.h"
 #include "udp_send.h"
@@ -52,6 +53,8 @@ struct Client {
             receiverPopup = agent.get();
         }
         receiver = std::make_unique<Receiver>(state, *receiverPopup, std::move(socket));
+        if (throughAgent) // as the agent's main sets it up
+            receiver->setProbeKind(PROBE_KIND_AGENT.toString(), [this] { return agent->sessionCount(); });
         receiver->setEventWriter([this, &console](int id, const QString& a, const QString& b, const QString& c) {
             events.append({id, {a, b, c}, console.hasPendingReport()});
         });
@@ -288,6 +291,46 @@ private slots:
         // The loop goes on with the next datagram.
         FakeConsole::sendMessage(u"EN"_qs, u"78"_qs, u"after"_qs, u"ADMIN-PC"_qs);
         QCOMPARE(next(), u"78 1"_qs);
+    }
+
+    // A probe request is answered to the report port and never reaches the pop-up or the journal; both
+    // datagrams are dropped whole by receivers that read as older clients and consoles do.
+    void probeAnsweredNeverShown() {
+        QFETCH_GLOBAL(bool, throughAgent);
+        QUdpSocket older;
+        QVERIFY(older.bind(QHostAddress::LocalHost, 0));
+        sendDatagramFromFreshSocket(formatProbeRequest(5), QHostAddress::LocalHost, older.localPort());
+        QTRY_VERIFY(older.hasPendingDatagrams());
+        QVERIFY(older.receiveDatagram(RECEIVE_BUFFER_SIZE + 1).data().size() > RECEIVE_BUFFER_SIZE);
+
+        FakeConsole::sendRaw(formatProbeRequest(420195130));
+        QTRY_VERIFY(m_console.hasPendingReport());
+        QVERIFY(m_console.socket().pendingDatagramSize() > RECEIVE_BUFFER_SIZE);
+        const std::optional<ProbeAnswer> answer = parseProbeAnswer(m_console.socket().receiveDatagram().data());
+        QVERIFY(answer);
+        QCOMPARE(answer->nonce, quint64(420195130));
+        QCOMPARE(answer->version, QString::fromUtf16(CLIENT_VERSION));
+        QCOMPARE(answer->host, u"PC-07"_qs);
+        QCOMPARE(answer->kind, throughAgent ? u"agent"_qs : u"client"_qs);
+        QCOMPARE(answer->sessions, throughAgent ? 1 : -1);
+
+        // A flood of probes gets no more answers than the rate allows, and a message after it is shown.
+        QElapsedTimer flood;
+        flood.start();
+        for (quint64 i = 0; i < 300; ++i)
+            FakeConsole::sendRaw(formatProbeRequest(i));
+        FakeConsole::sendMessage(u"EN"_qs, u"9"_qs, u"after the probes"_qs, u"ADMIN-PC"_qs);
+        int answers = 0;
+        std::optional<Report> report;
+        while ((report = m_console.nextReport()) && parseProbeAnswer(report->bytes))
+            ++answers;
+        QVERIFY(report);
+        QCOMPARE(report->id + u' ' + report->status, u"9 1"_qs);
+        QVERIFY2(answers <=
+                     ProbeAnswerLimiter::BURST + ProbeAnswerLimiter::RATE_PER_SECOND * (flood.elapsed() / 1000 + 1),
+                 qPrintable(QString::number(answers)));
+        QCOMPARE(m_client->shownText(), u"after the probes"_qs);
+        QCOMPARE(m_client->events.size(), 1); // the message's 101, nothing for the probes
     }
 
     void onlyFirst2000BytesUsed() {

@@ -1,3 +1,4 @@
+#include "probe.h"
 #include "protocol.h"
 #include "test_files.h"
 
@@ -5,6 +6,27 @@
 
 using namespace plinket;
 using plinket::test::hexBytes;
+
+namespace {
+
+// What a receiver of the probe layout makes of a datagram: "request NONCE", "answer NONCE VERSION HOST
+// KIND SESSIONS" or "dropped".
+QString probeReading(const QByteArray& wire) {
+    if (const std::optional<quint64> nonce = parseProbeRequest(wire))
+        return u"request "_qs + QString::number(*nonce);
+    if (const std::optional<ProbeAnswer> a = parseProbeAnswer(wire))
+        return QStringList{u"answer"_qs, QString::number(a->nonce),   a->version, a->host,
+                           a->kind,      QString::number(a->sessions)}
+            .join(u' ');
+    return u"dropped"_qs;
+}
+
+QByteArray padded(QByteArray head, int size) {
+    head.resize(size, '\0');
+    return head;
+}
+
+} // namespace
 
 class TestProtocol final : public QObject {
     Q_OBJECT
@@ -165,6 +187,74 @@ private slots:
         QCOMPARE(r.id, id);
         QCOMPARE(int(r.status), status);
         QCOMPARE(r.host, host);
+    }
+
+    // Probe requests and answers: each formatted one is longer than any receiver that only knows messages
+    // and reports reads (they drop it whole), and an answer is never longer than a request.
+    void probeDatagrams_data() {
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QString>("reading");
+        const QByteArray requestHead = QByteArray(PROBE_REQUEST_MARKER) + '\x04';
+        const QByteArray answerHead = QByteArray(PROBE_ANSWER_MARKER) + "\x04" + "7\x04" + "1.40\x04PC-07\x04";
+        QTest::newRow("request") << formatProbeRequest(420195130) << u"request 420195130"_qs;
+        QTest::newRow("request, largest nonce")
+            << formatProbeRequest(18446744073709551615ULL) << u"request 18446744073709551615"_qs;
+        QTest::newRow("answer of a client")
+            << formatProbeAnswer({7, u"1.40"_qs, u"PC-07"_qs, PROBE_KIND_CLIENT.toString(), -1})
+            << u"answer 7 1.40 PC-07 client -1"_qs;
+        QTest::newRow("answer of an agent with three sessions")
+            << formatProbeAnswer({7, u"1.40"_qs, u"ТЕРМИНАЛ"_qs, PROBE_KIND_AGENT.toString(), 3})
+            << u"answer 7 1.40 ТЕРМИНАЛ agent 3"_qs;
+        QTest::newRow("answer: a long host name is cut, separators in it replaced")
+            << formatProbeAnswer({7, u"1.40"_qs, QString(2000, u'Ж').replace(0, 1, QChar(FIELD_SEPARATOR)),
+                                  PROBE_KIND_CLIENT.toString(), -1})
+            << (u"answer 7 1.40 ?"_qs + QString(254, u'Ж') + u" client -1"_qs);
+        QTest::newRow("request of 2048 bytes: an older client would read it")
+            << formatProbeRequest(1).left(RECEIVE_BUFFER_SIZE) << u"dropped"_qs;
+        QTest::newRow("request shorter than an answer")
+            << formatProbeRequest(1).left(PROBE_ANSWER_SIZE - 1) << u"dropped"_qs;
+        QTest::newRow("request longer than the layout")
+            << padded(formatProbeRequest(1), PROBE_REQUEST_SIZE + 1) << u"dropped"_qs;
+        QTest::newRow("request, nonce over 64 bits")
+            << padded(requestHead + "18446744073709551616", PROBE_REQUEST_SIZE) << u"dropped"_qs;
+        QTest::newRow("request, blank padding")
+            << QByteArray(requestHead + '5').leftJustified(PROBE_REQUEST_SIZE, ' ') << u"request 5"_qs;
+        QTest::newRow("request, something after the padding")
+            << padded(formatProbeRequest(5).left(PROBE_REQUEST_SIZE - 1) + 'x', PROBE_REQUEST_SIZE) << u"dropped"_qs;
+        QTest::newRow("answer as long as a request")
+            << padded(formatProbeAnswer({5, u"1"_qs, u"H"_qs, u"client"_qs, -1}), PROBE_REQUEST_SIZE)
+            << u"answer 5 1 H client -1"_qs;
+        QTest::newRow("answer of 2048 bytes")
+            << padded(answerHead + "client\x04", RECEIVE_BUFFER_SIZE) << u"dropped"_qs;
+        QTest::newRow("answer, sessions not a number")
+            << padded(answerHead + "agent\x04-1", PROBE_ANSWER_SIZE) << u"dropped"_qs;
+    }
+    void probeDatagrams() {
+        QFETCH(QByteArray, wire);
+        QFETCH(QString, reading);
+        QCOMPARE(probeReading(wire), reading);
+        // Whatever a receiver takes is dropped by those that know only messages and reports; an answer is
+        // never longer than a request it answers.
+        if (reading != u"dropped"_qs)
+            QVERIFY(wire.size() > RECEIVE_BUFFER_SIZE && wire.size() <= PROBE_REQUEST_SIZE);
+        QVERIFY(!reading.startsWith(u"request"_qs) || wire.size() >= PROBE_ANSWER_SIZE);
+    }
+
+    void probeAnswerRate() {
+        // 20 at once, then one per 50 ms; an idle hour refills no more than the burst.
+        ProbeAnswerLimiter limiter;
+        int allowed = 0;
+        for (int i = 0; i < 100; ++i)
+            allowed += limiter.allow(1000);
+        QCOMPARE(allowed, 20);
+        QVERIFY(!limiter.allow(1049));
+        QVERIFY(limiter.allow(1050));
+        QVERIFY(!limiter.allow(1050));
+        QVERIFY(!limiter.allow(900)); // a clock that went back refills nothing
+        allowed = 0;
+        for (int i = 0; i < 100; ++i)
+            allowed += limiter.allow(3'601'050);
+        QCOMPARE(allowed, 20);
     }
 
     void messageId_data() {

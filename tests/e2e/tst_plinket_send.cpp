@@ -175,6 +175,25 @@ private slots:
                                        << QString() << u"1001 characters"_qs << 0;
         QTest::newRow("would be cut") << QStringList{u"--to"_qs, u"PC-1"_qs, QString(1000, u'ж')} << QByteArray() << 2
                                       << QString() << u"2000 bytes"_qs << 0;
+        // --probe: the real client answers (its pop-up open or not), the responder drops the probe as an
+        // older client does, and neither shows anything.
+        const QString version = QRegularExpression::escape(QStringLiteral(PLINKET_VERSION));
+        QTest::newRow("probe, a client and an older receiver")
+            << QStringList{u"--probe"_qs, u"--to"_qs, u"Office"_qs} << QByteArray() << 1
+            << (u"NAME\tHOST\tADDRESS\tSTATE\tVERSION\tKIND\tSESSIONS\nPC-0\t[^\t]+\t"_qs +
+                QRegularExpression::escape(NetnsLab::clientAddress(0)) + u"\tanswered\t"_qs + version +
+                u"\tclient\t-\nPC-1\t[^\t]+\t[^\t]+\tno answer\t-\t-\t-\n"_qs)
+            << QString() << 1;
+        QTest::newRow("probe, JSON") << QStringList{u"--probe"_qs, u"--json"_qs, NetnsLab::clientAddress(0)}
+                                     << QByteArray() << 0
+                                     << (u"\\[\\{\"address\":\"[^\"]+\",\"answered\":true,\"host\":\"[^\"]+\","
+                                         "\"hostname\":\"[^\"]+\",\"kind\":\"client\",\"name\":\"[^\"]+\","
+                                         "\"sessions\":null,\"version\":\""_qs +
+                                         version + u"\"\\}\\]\n"_qs)
+                                     << QString() << 0;
+        QTest::newRow("probe, no address")
+            << QStringList{u"--probe"_qs, u"ghost.invalid"_qs} << QByteArray() << 3
+            << u"NAME.*\nghost.invalid\tGHOST.INVALID\t-\tno address\t-\t-\t-\n"_qs << QString() << 0;
     }
     void exitCodes() {
         QFETCH(QStringList, args);

@@ -4,9 +4,11 @@
 //            console's matcher agrees with the plain walk over the records, and a report with id 0
 //            matches nothing;
 //   parseInteger: the decimal, "$" hexadecimal and "%" binary forms of the 64-bit value in the first
-//            eight bytes read back as that value.
+//            eight bytes read back as that value;
+//   probe:   padded requests and answers that read as such read back the same after being written again.
 
 #include "fuzz_target.h"
+#include "probe.h"
 #include "protocol.h"
 #include "report_matcher.h"
 
@@ -108,6 +110,26 @@ void checkParseInteger(const QByteArray& bytes) {
     check(parseInteger(u"-%"_qs + QString::number(bits, 2)) == qint64(0 - bits), "negated binary does not read back");
 }
 
+void checkProbe(const QByteArray& bytes) {
+    QByteArray request = QByteArray(PROBE_REQUEST_MARKER) + char(FIELD_SEPARATOR) + bytes;
+    if (request.size() < PROBE_REQUEST_SIZE)
+        request.resize(PROBE_REQUEST_SIZE, '\0');
+    if (const std::optional<quint64> nonce = parseProbeRequest(request))
+        check(parseProbeRequest(formatProbeRequest(*nonce)) == nonce,
+              "a probe request written again reads back differently");
+    QByteArray answerBytes = QByteArray(PROBE_ANSWER_MARKER) + char(FIELD_SEPARATOR) + bytes;
+    if (answerBytes.size() < PROBE_ANSWER_SIZE)
+        answerBytes.resize(PROBE_ANSWER_SIZE, '\0');
+    const std::optional<ProbeAnswer> a = parseProbeAnswer(answerBytes);
+    // Longer strings are cut when an answer is written; the rest must survive.
+    if (!a || a->version.size() > 32 || a->host.size() > 255 || a->kind.size() > 16)
+        return;
+    const std::optional<ProbeAnswer> b = parseProbeAnswer(formatProbeAnswer(*a));
+    check(b && b->nonce == a->nonce && b->version == a->version && b->host == a->host && b->kind == a->kind &&
+              b->sessions == a->sessions,
+          "a probe answer written again reads back differently");
+}
+
 } // namespace
 
 PLINKET_FUZZ_TARGET(protocol) {
@@ -116,5 +138,6 @@ PLINKET_FUZZ_TARGET(protocol) {
     if (bytes.size() >= 4)
         checkReport(bytes);
     checkParseInteger(bytes);
+    checkProbe(bytes);
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "messaging_fixture.h"
+#include "probe_round.h"
 #include "report_listener.h"
 #include "udp_send.h"
 
@@ -27,11 +28,14 @@ struct Listening {
     QSet<int> notified;
     std::unique_ptr<ReportListener> listener;
 
-    explicit Listening(RecipientList& recipients, std::shared_ptr<WorkstationKeys> keys = {}) : list(recipients) {
+    explicit Listening(RecipientList& recipients, std::shared_ptr<WorkstationKeys> keys = {},
+                       std::function<void(const ProbeAnswer&)> probeAnswer = {})
+        : list(recipients) {
         ReportListener::Options options;
         options.bindAddress = QHostAddress(QHostAddress::LocalHost);
         options.port = 0;
         options.keys = std::move(keys);
+        options.probeAnswer = std::move(probeAnswer);
         listener = std::make_unique<ReportListener>(
             list, lock,
             [this](const ChangedRecords& changed) {
@@ -105,6 +109,8 @@ private slots:
         QTest::newRow("status 257 reads as 1, but for another id") << reportBytes(257, u"PC"_qs, ID + 1) << 2;
         QTest::newRow("too long") << reportBytes(1) + QByteArray(2049, 'x') << 1;
         QTest::newRow("empty datagram") << QByteArray() << 1;
+        QTest::newRow("probe answer, none wanted")
+            << formatProbeAnswer({1, u"1.40"_qs, u"PC"_qs, u"client"_qs, -1}) << 1;
     }
     void dropsWhatItCannotShow() {
         QFETCH(QByteArray, bytes);
@@ -118,6 +124,47 @@ private slots:
         QTRY_COMPARE(l.listener->reportsApplied(), 1);
         QCOMPARE(l.status(2), STATUS_CONFIRMED);
         QCOMPARE(l.listener->reportsRead(), qint64(read));
+    }
+
+    // Probe answers (longer than any report) go to the probe cache by their nonce, and reports after them
+    // still count; the cache says which hosts are due, and the tooltip lines count the answers by version.
+    void probeAnswersReachTheCache() {
+        RecipientList list = recipientsFrom({u"[+Here]"_qs, u"This PC=127.0.0.1"_qs, u"[-Here]"_qs});
+        list.setAllMessageIds(ID);
+        ProbeCache cache;
+        const QStringList hosts{u"PC-1"_qs, u"PC-2"_qs, u"PC-3"_qs};
+        QCOMPARE(cache.takeDue(hosts, 1000), hosts);
+        QCOMPARE(cache.takeDue(hosts + QStringList{u"PC-4"_qs}, 1000 + ProbeCache::FRESH_MS - 1),
+                 QStringList{u"PC-4"_qs});
+        QCOMPARE(cache.takeDue({u"PC-1"_qs}, 1000 + ProbeCache::FRESH_MS), QStringList{u"PC-1"_qs});
+        for (quint64 nonce : {11, 22, 33})
+            cache.sent({hosts[int(nonce / 11 - 1)], QHostAddress(QHostAddress::LocalHost), nonce, true});
+        Listening l(list, {}, [&cache](const ProbeAnswer& answer) { cache.answered(answer); });
+        QVERIFY(l.listener->waitUntilListening(5000));
+        QVERIFY(l.send(formatProbeAnswer({11, u"1.40"_qs, u"PC-1"_qs, u"client"_qs, -1})));
+        QVERIFY(l.send(formatProbeAnswer({22, u"1.39"_qs, u"PC-2"_qs, u"agent"_qs, 2})));
+        QVERIFY(l.send(formatProbeAnswer({99, u"1.40"_qs, u"PC-3"_qs, u"client"_qs, -1}))); // nobody's nonce
+        QVERIFY(l.send(reportBytes(2)));
+        QTRY_COMPARE(l.listener->reportsApplied(), 1); // after the answers, which the same thread took first
+        QCOMPARE(l.listener->reportsRead(), qint64(1));
+
+        const auto entries = [&cache](const QStringList& names) {
+            QList<ProbeCache::Entry> list;
+            for (const QString& name : names)
+                list.append(cache.entryOf(name));
+            return list;
+        };
+        QCOMPARE(probeGroupLine(entries(hosts), u"EN"_qs), u"Listening: 2 of 3 (1.39: 1, 1.40: 1)"_qs);
+        QCOMPARE(probeGroupLine(entries(hosts), u"RU"_qs), u"Слушают: 2 из 3 (1.39: 1, 1.40: 1)"_qs);
+        QCOMPARE(probeMemberLine(cache.entryOf(u"PC-2"_qs), u"EN"_qs),
+                 u"Listening: Plinket 1.39 (agent, sessions: 2)"_qs);
+        QCOMPARE(probeMemberLine(cache.entryOf(u"PC-1"_qs), u"RU"_qs), u"Слушает: Plinket 1.40"_qs);
+        QCOMPARE(probeMemberLine(cache.entryOf(u"PC-3"_qs), u"EN"_qs), u"Not answering"_qs);
+        QCOMPARE(probeMemberLine(cache.entryOf(u"PC-9"_qs), u"EN"_qs), QString());
+        // A new probe of PC-1 forgets its answer; a late answer to the old probe no longer counts.
+        cache.sent({u"PC-1"_qs, QHostAddress(QHostAddress::LocalHost), 44, true});
+        QVERIFY(!cache.answered({11, u"1.40"_qs, u"PC-1"_qs, u"client"_qs, -1}));
+        QCOMPARE(probeMemberLine(cache.entryOf(u"PC-1"_qs), u"EN"_qs), u"Not answering"_qs);
     }
 
     // 2,000 confirmations fired at once without pause, each for the next record of one client listed

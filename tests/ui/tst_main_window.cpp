@@ -213,6 +213,21 @@ private slots:
         QTRY_COMPARE(QToolTip::text(), u"Shop\nWaiting: 1\nDelivered: 1\nConfirmed: 0\nNot delivered: 1"_qs);
         f.model->notifyRecordsChanged(f.recipients.recordReport(3, STATUS_CONFIRMED, u"10:00:01"_qs));
         QTRY_COMPARE(QToolTip::text(), u"Shop\nWaiting: 0\nDelivered: 1\nConfirmed: 1\nNot delivered: 1"_qs);
+
+        // Who is listening: the line for the group's clients at every depth, or for a client's own host; an
+        // answer arriving (a change of record 0) refreshes the tooltip on screen.
+        QString answered = u"none"_qs;
+        f.model->setListeningLine([&answered](const QStringList& hosts, bool group) -> QString {
+            return (group ? u"group "_qs : u"client "_qs) + hosts.join(u',') + u": "_qs + answered;
+        });
+        f.model->notifyRecordsChanged({0});
+        QTRY_COMPARE(QToolTip::text(), u"Shop\nWaiting: 0\nDelivered: 1\nConfirmed: 1\nNot delivered: 1\n"
+                                       "group 1.1.1.1,1.1.1.2,1.1.1.3,1.1.1.4: none"_qs);
+        answered = u"all"_qs;
+        f.model->notifyRecordsChanged({0});
+        QTRY_VERIFY(QToolTip::text().endsWith(u"1.1.1.4: all"_qs));
+        QCOMPARE(f.model->data(f.model->indexOfRecord(6), Qt::ToolTipRole).toString(),
+                 u"1.1.1.4\nclient 1.1.1.4: all"_qs);
     }
 
     void timeoutControls() {
