@@ -78,8 +78,11 @@ unshare --mount --propagation private -- sh -c 'mount -t tmpfs none /run && exec
 box_pid=$!
 init=
 for _ in $(seq 100); do # unshare and sh exec themselves into nspawn, whose child is the container's init
-    init=$(pgrep -P $box_pid | head -1 || true)
-    [ -n "$init" ] && break
+    # (sh's own child before that is mount: on a loaded machine it can still be there to be found)
+    if [ "$(cat /proc/$box_pid/comm 2>/dev/null)" = systemd-nspawn ]; then
+        init=$(pgrep -P $box_pid | head -1 || true)
+        [ -n "$init" ] && break
+    fi
     sleep 0.2
 done
 [ -n "$init" ] || fail "the container did not boot: $(tail -5 "$work/boot.log")"
