@@ -177,8 +177,11 @@ private slots:
         QTemporaryDir dir;
         const QString conf = dir.filePath(u"client.conf"_qs);
         const auto key = [&dir](qsizetype i) { return dir.filePath(u"trusted-keys/k%1.pub"_qs.arg(i)); };
+        if (onWindows())
+            QSKIP("the rows edit owners and mode bits and replace files by rename as Linux editors do; Windows "
+                  "judges policy files by their access list");
         QVERIFY(QDir(dir.path()).mkdir(u"trusted-keys"_qs) && writePolicyFile(conf, edit[0]));
-        if (onWindows() || QFileInfo(conf).ownerId() != 0)
+        if (QFileInfo(conf).ownerId() != 0)
             QSKIP("policy files must belong to root");
         for (qsizetype i = 0; i < edit[1].size(); ++i)
             QVERIFY(writePolicyFile(key(i), trustedKeyLine(edit[1][i])));

@@ -87,7 +87,7 @@ private slots:
         QTest::newRow("empty") << QString() << u"Message"_qs << true;
         QTest::newRow("russian") << u"Обед"_qs << u"Сообщение"_qs << true;
         QTest::newRow("no title") << u"Lunch"_qs << QString() << true;
-        QTest::newRow("several lines") << u"Line one\r\nA much longer second line\r\nthree"_qs << u"Message"_qs << true;
+        QTest::newRow("several lines") << u"Line one\r\nThe second line\r\nthree"_qs << u"Message"_qs << true;
         QTest::newRow("longer than the title")
             << u"A line of text longer than any title with its room"_qs << u"Message"_qs << false;
     }

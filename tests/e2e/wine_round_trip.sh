@@ -61,7 +61,11 @@ run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
 # puts it into the installing user's own.
 menu_entries=("$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Plinket Server.lnk"
     "$drive/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Plinket Server.lnk")
-menu_entry() { ls "${menu_entries[@]}" 2>/dev/null | grep -q .; }
+menu_entry() {
+    local entry
+    for entry in "${menu_entries[@]}"; do [ -e "$entry" ] && return 0; done
+    return 1
+}
 
 Xvfb :90 -screen 0 1280x800x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
@@ -91,6 +95,10 @@ wine reg query "$eventlog\\Plinket Client" /v EventMessageFile | grep -q REG_EXP
     fail "the client does not start at logon"
 menu_entry || fail "no Start menu entry for the console"
 [ -d "$drive/ProgramData/Plinket/trusted-keys" ] || fail "no folder for trusted keys"
+# Windows' installer service creates that folder as SYSTEM, so the Administrators own it; under wine the
+# installing user does, and the client rightly refuses a folder a user owns (it then requires signatures
+# and trusts no key). The unsigned round trip below runs as on a workstation without the folder.
+rm -r "$drive/ProgramData/Plinket/trusted-keys"
 
 # ---- 2. The Windows client, the Linux sender ----------------------------------------------------
 # A stand-in for the console's report port: prints each report as ID|STATUS|HOST|FQDN.
@@ -150,7 +158,10 @@ for package in client server; do
 done
 [ ! -e "$drive/Program Files/Plinket" ] || fail "left behind: $(find "$drive/Program Files/Plinket")"
 ! menu_entry || fail "the Start menu entry is left behind"
-[ ! -e "$drive/ProgramData/Plinket" ] || fail "left behind: $(find "$drive/ProgramData/Plinket")"
+# Only the workstation's own report key, which the client made at its start, may stay (as on Linux when
+# the package is removed but not purged): a reinstalled client keeps the identity consoles pinned.
+left=$(find "$drive/ProgramData/Plinket" -mindepth 1 ! -name workstation.key 2>/dev/null || true)
+[ -z "$left" ] || fail "left behind: $left"
 for source in Client Server Send; do
     ! wine reg query "$eventlog\\Plinket $source" >/dev/null 2>&1 || fail "the event source Plinket $source is left"
 done
