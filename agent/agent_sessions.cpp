@@ -10,6 +10,7 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace plinket {
@@ -187,7 +188,16 @@ void AgentSessions::offerCurrent(Peer* peer) {
 void AgentSessions::open(const IncomingMessage& message, PopupCallbacks callbacks) {
     if (m_stillOpen)
         recheckSessions(m_stillOpen);
-    m_current = Current{message, messageToken(message), std::move(callbacks)};
+    // A token names one handing-out. Two copies of a message (same sender, id and text) that arrive in the
+    // same millisecond would share one, and a session that had the first would never be offered the
+    // second: the later copy counts as a millisecond later.
+    IncomingMessage handedOut = message;
+    const auto givenBefore = [this](const QString& token) {
+        return std::any_of(m_recent.cbegin(), m_recent.cend(), [&token](const Recent& r) { return r.token == token; });
+    };
+    while (givenBefore(messageToken(handedOut)))
+        ++handedOut.arrivedAtMs;
+    m_current = Current{handedOut, messageToken(handedOut), std::move(callbacks)};
     m_current->neverShownSince = QDateTime::currentMSecsSinceEpoch();
     // Taken up again after a restart: the earlier run may already have sent its "1".
     if (const auto restored = m_announcedVisible.constFind(m_current->token); restored != m_announcedVisible.cend()) {
