@@ -29,6 +29,12 @@ qint64 secondsOf(qint64 utcMs) {
     return utcMs / 1000;
 }
 
+// The limiters' clock: milliseconds that only go forward, whatever the wall clock does.
+qint64 steadyNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 // A report for a signed message carries this workstation's signature where it has a key of its own; any
 // other report is the four fields, byte for byte as always.
 QByteArray signedReport(const QByteArray& report, const SigningKey* key, qint64 signedAtUtc) {
@@ -114,10 +120,7 @@ void Receiver::take(ReceivedDatagram&& datagram) {
 void Receiver::answerProbe(const ReceivedDatagram& datagram) {
     // Rate-limited and not journaled one by one: a flood of probes with forged sources gets a trickle of
     // answers, no larger than the probes themselves, and leaves the journal alone.
-    const qint64 nowMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    if (!m_probeAnswers.allow(nowMs))
+    if (!m_probeAnswers.allow(steadyNowMs()))
         return;
     const ProbeAnswer answer{*datagram.probeNonce, QString::fromUtf16(CLIENT_VERSION), m_state.hostName, m_probeKind,
                              m_probeSessions ? m_probeSessions() : -1};
@@ -184,9 +187,7 @@ void Receiver::show(IncomingMessage message) {
 }
 
 void Receiver::dropped(const WaitingDatagram& waiting, DropReason reason) {
-    const qint64 nowMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
+    const qint64 nowMs = steadyNowMs();
     const QHostAddress& sender = waiting.datagram.source;
     if (m_dropEvents.allow(sender.toIPv4Address(), nowMs))
         m_writeEvent(EVENT_CLIENT_DROPPED, dottedAddress(sender), dropReasonText(reason, waiting.verdict.keyId),
